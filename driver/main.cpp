@@ -1,0 +1,24 @@
+// vblocks: rewrites a variable listing into a numeric listing.
+#include <cstdio>
+
+#include "driver/convert.h"
+#include "driver/fail.h"
+
+int main(int argc, char *argv[])
+{
+	output out{stdout};
+	try {
+		if (argc != 2)
+			fail("Usage: vblocks inFile\n");
+		std::FILE *in = std::fopen(argv[1], "r");
+		if (in == nullptr)
+			fail("Could not open file %s\n", argv[1]);
+		convert(in, argv[1], out);
+		return std::fclose(in) == 0 ? 0 : 255;
+	} catch (const run_failed &) {
+		// What was written before the fault still reaches standard
+		// output; the input is left to the process exit to close.
+		flush(out);
+		return 6;
+	}
+}
