@@ -1,0 +1,89 @@
+#include "listing/output.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+using namespace std::literals;
+
+namespace {
+
+std::string written(const output &out)
+{
+	return {out.bytes.data(), out.used};
+}
+
+std::string processed(std::string_view chunk)
+{
+	output out{nullptr};
+	process(chunk, out);
+	return written(out);
+}
+
+} // namespace
+
+TEST(Process, RewritesEntryLines)
+{
+	struct {
+		std::string_view chunk;
+		std::string_view want;
+	} cases[] = {
+		{"-1.5\n", "-1.5 0\n"},
+		{"-\n", "- 0\n"},
+		{"- Variable3\n", "- 1 3\n"},
+		{"-2 Variable0 Variable0\n", "-2 2 0 0\n"},
+		{"-1 Variable 12\n", "-1 1 12\n"},
+		{"-1 Variable-4\n", "-1 1 -4\n"},
+		{"-1 MyVariable7x\n", "-1 1 7\n"},
+		{"-Variable2 Variable5\n", "-Variable2 2 2 5\n"},
+		{"-1.5\tVariable3\n", "-1.5\tVariable3 1 3\n"},
+		{"-2\r\n", "-2\r 0\n"},
+		{"-1 variable4\n", "-1 0\n"},
+		{"-1.5  Variable0  \n", "-1.5 1 0\n"},
+		{"-1 Variable1", "-1 1 1\n"},
+		{"-1 Variable1\n-2 Variable2", "-1 1 1\n"},
+		{"-1 Variable1\0 Variable2\n"sv, "-1 1 1\n"},
+		{"-1 VariableVariable9\n", "-1 2 0 9\n"},
+		{"-1 Variable7 Variables Variable\n", "-1 3 7 7 7\n"},
+		{"-1 Variable Variable3\n", "-1 2 0 3\n"},
+		{"-1 Variable99999999999 Variable-99999999999\n", "-1 2 2147483647 -2147483648\n"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(processed(c.chunk), c.want) << c.chunk;
+}
+
+TEST(Process, CountsEveryReferenceOfAFullChunk)
+{
+	std::string line = "-";
+	std::string numbers = " 127";
+	for (int i = 0; i < 127; i++) {
+		line += "Variable";
+		numbers += " 0";
+	}
+	EXPECT_EQ(processed(line + "\n"), line + numbers + "\n");
+}
+
+TEST(Output, LinesAreExactAcrossFlushes)
+{
+	std::FILE *stream = std::tmpfile();
+	ASSERT_NE(stream, nullptr);
+	output out{stream};
+	std::string want;
+	put_count_line(out, 2147483648);
+	want += "2147483648\n";
+	for (std::int32_t v = -5000; v < 50000; v++) {
+		put_variable_line(out, v, std::int64_t{v} * 100003);
+		want += std::to_string(v) + " " + std::to_string(std::int64_t{v} * 100003) + "\n";
+	}
+	std::string big(200 * 1024, 'x');
+	put(out, big);
+	want += big;
+	flush(out);
+
+	std::string got(want.size() + 1, '\0');
+	std::rewind(stream);
+	got.resize(std::fread(got.data(), 1, got.size(), stream));
+	std::fclose(stream);
+	EXPECT_EQ(got, want);
+}
