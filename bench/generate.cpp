@@ -1,0 +1,120 @@
+// Writes a large, realistic variable listing to standard output, the same
+// for the same arguments.
+//   generate VARIABLES MEGABYTES [LINE_LENGTH [SEED]]
+// Each variable gets a header, a META line and entry lines such as
+// "-3.228 Variable14 Variable3" until its share of the size is reached.
+// Entry lines carry 1 to 6 references drawn uniformly from the variables;
+// with LINE_LENGTH, they are packed with references, written without
+// blanks between them, up to that many characters.
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+std::array<char, 1 << 20> buffer;
+std::size_t used = 0;
+std::uint64_t written = 0;
+
+void put(std::string_view text)
+{
+	if (buffer.size() - used < text.size()) {
+		std::fwrite(buffer.data(), 1, used, stdout);
+		used = 0;
+	}
+	text.copy(buffer.data() + used, text.size());
+	used += text.size();
+	written += text.size();
+}
+
+void put_number(std::uint64_t n)
+{
+	char digits[20];
+	put({digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, n).ptr - digits)});
+}
+
+std::uint64_t state;
+
+// splitmix64: fast, and the same sequence for the same seed everywhere.
+std::uint64_t next_random()
+{
+	std::uint64_t z = (state += 0x9e3779b97f4a7c15);
+	z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+	z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+	return z ^ (z >> 31);
+}
+
+std::uint64_t below(std::uint64_t n)
+{
+	return next_random() % n;
+}
+
+void put_entry(std::uint64_t variables)
+{
+	put("-");
+	put_number(below(10));
+	put(".");
+	put_number(100 + below(900));
+	for (std::uint64_t r = 1 + below(6); r > 0; r--) {
+		put(" Variable");
+		put_number(below(variables));
+	}
+	put("\n");
+}
+
+void put_packed_entry(std::uint64_t variables, std::uint64_t length)
+{
+	std::uint64_t start = written;
+	put("-");
+	put_number(below(10));
+	put(".");
+	put_number(100 + below(900));
+	put(" ");
+	// Line and newline stay within length characters.
+	for (;;) {
+		char reference[28] = "Variable";
+		char *end = std::to_chars(reference + 8, reference + sizeof reference, below(variables)).ptr;
+		std::string_view text(reference, static_cast<std::size_t>(end - reference));
+		if (written - start + text.size() >= length)
+			break;
+		put(text);
+	}
+	put("\n");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+	if (argc < 3 || argc > 5) {
+		std::fputs("usage: generate VARIABLES MEGABYTES [LINE_LENGTH [SEED]]\n", stderr);
+		return 2;
+	}
+	std::uint64_t variables = std::strtoull(argv[1], nullptr, 10);
+	std::uint64_t size = std::strtoull(argv[2], nullptr, 10) << 20;
+	std::uint64_t length = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 0;
+	state = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
+	if (variables == 0) {
+		std::fputs("generate: VARIABLES must be at least 1\n", stderr);
+		return 2;
+	}
+
+	for (std::uint64_t v = 0; v < variables; v++) {
+		put("VAR Variable");
+		put_number(v);
+		put("\nMETA block ");
+		put_number(v);
+		put("\n");
+		while (written < size / variables * (v + 1)) {
+			if (length != 0)
+				put_packed_entry(variables, length);
+			else
+				put_entry(variables);
+		}
+	}
+	std::fwrite(buffer.data(), 1, used, stdout);
+	return std::fflush(stdout) == 0 ? 0 : 1;
+}
