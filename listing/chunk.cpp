@@ -49,26 +49,26 @@ std::string_view skip_space(std::string_view text)
 
 } // namespace
 
-std::optional<std::int32_t> read_decimal(std::string_view text)
+std::int32_t read_decimal(std::string_view text, std::int32_t otherwise)
 {
-	constexpr std::int64_t beyond = std::int64_t{1} << 31;
+	constexpr std::uint64_t beyond = std::uint64_t{1} << 31;
 
-	text = skip_space(text);
-	bool negative = text.starts_with('-');
-	if (negative || text.starts_with('+'))
-		text.remove_prefix(1);
-	if (text.empty() || !is_digit(text.front()))
-		return std::nullopt;
+	const char *at = text.data();
+	const char *end = at + text.size();
+	while (at != end && is_space(*at))
+		at++;
+	bool negative = at != end && *at == '-';
+	if (at != end && (*at == '-' || *at == '+'))
+		at++;
+	if (at == end || !is_digit(*at))
+		return otherwise;
 
 	// The magnitude stops growing once it is out of range either way.
-	std::int64_t magnitude = 0;
-	for (char c : text) {
-		if (!is_digit(c))
-			break;
-		magnitude = std::min(magnitude * 10 + (c - '0'), beyond);
-	}
+	std::uint64_t magnitude = 0;
+	for (; at != end && is_digit(*at); at++)
+		magnitude = std::min(magnitude * 10 + static_cast<unsigned>(*at - '0'), beyond);
 	if (negative)
-		return static_cast<std::int32_t>(-magnitude);
+		return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
 	return static_cast<std::int32_t>(std::min(magnitude, beyond - 1));
 }
 
@@ -79,5 +79,5 @@ std::int32_t header_number(std::string_view chunk, std::int32_t current)
 	std::string_view rest = skip_space(chunk.substr(3));
 	if (!rest.starts_with("Variable"))
 		return current;
-	return read_decimal(rest.substr(8)).value_or(current);
+	return read_decimal(rest.substr(8), current);
 }

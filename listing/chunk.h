@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 // A read takes at most this many characters, as fgets does with a
@@ -23,8 +22,8 @@ kind classify(std::string_view chunk);
 
 // What "%d" reads at the start of text: optional white space, an optional
 // sign, then digits up to the first non-digit. Values beyond 32 bits
-// saturate. Empty when there is no digit.
-std::optional<std::int32_t> read_decimal(std::string_view text);
+// saturate. Returns otherwise when there is no digit.
+std::int32_t read_decimal(std::string_view text, std::int32_t otherwise);
 
 // What "VAR Variable%d" reads from a header chunk; current when the chunk
 // does not match the pattern up to the number.

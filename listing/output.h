@@ -24,5 +24,6 @@ void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
 
 // Writes the rewritten form of one entry line chunk: its lead token, the
-// number of "Variable" references, then each reference's number.
+// number of "Variable" references, then each reference's number. Only
+// the first max_chunk characters, all that one read yields, are looked at.
 void process(std::string_view chunk, output &out);
