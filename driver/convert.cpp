@@ -11,7 +11,12 @@
 
 namespace {
 
-constexpr std::size_t read_size = 128 * 1024;
+// Tests build with a small read size to cross many refills.
+#ifndef VBLOCKS_READ_SIZE
+#define VBLOCKS_READ_SIZE (128 * 1024)
+#endif
+constexpr std::size_t read_size = VBLOCKS_READ_SIZE;
+static_assert(read_size >= max_chunk, "a read must hold a whole chunk");
 
 // Variables 0 to 99 have their entry lines counted in the tally pass;
 // the blocks of later ones are counted by reading ahead in the emit pass.
