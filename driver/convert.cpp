@@ -13,7 +13,7 @@ namespace {
 
 // Tests build with a small read size to cross many refills.
 #ifndef VBLOCKS_READ_SIZE
-#define VBLOCKS_READ_SIZE (128 * 1024)
+#define VBLOCKS_READ_SIZE (std::size_t{128} * 1024)
 #endif
 constexpr std::size_t read_size = VBLOCKS_READ_SIZE;
 static_assert(read_size >= max_chunk, "a read must hold a whole chunk");
@@ -115,8 +115,7 @@ void accept_header(std::string_view chunk, std::int32_t &current, std::int64_t &
 void report_unrecognised(std::string_view chunk)
 {
 	// %s shows the chunk as far as its first NUL.
-	std::fprintf(stderr, "trouble: unrecognized input line: %.*s\n", static_cast<int>(chunk.size()),
-	             chunk.data());
+	std::fprintf(stderr, "trouble: unrecognized input line: %.*s\n", static_cast<int>(chunk.size()), chunk.data());
 }
 
 // Returns how many headers the listing holds.

@@ -88,7 +88,7 @@ std::size_t find_reference(std::string_view line, std::size_t from)
 		if (line[from] == 'V' && line.substr(from).starts_with(reference))
 			return from;
 	}
-	return line.npos;
+	return std::string_view::npos;
 }
 
 } // namespace
@@ -103,7 +103,7 @@ void process(std::string_view chunk, output &out)
 	// on the line, or 0 before any.
 	std::size_t count = 0;
 	std::int32_t last = 0;
-	for (std::size_t at = find_reference(line, 0); at != line.npos;
+	for (std::size_t at = find_reference(line, 0); at != std::string_view::npos;
 	     at = find_reference(line, at + reference.size())) {
 		last = read_decimal(line.substr(at + reference.size()), last);
 		numbers[count++] = last;

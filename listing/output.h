@@ -10,7 +10,7 @@
 struct output {
 	std::FILE *stream;
 	std::size_t used = 0;
-	std::array<char, 64 * 1024> bytes{};
+	std::array<char, std::size_t{64} * 1024> bytes{};
 };
 
 // Hands the buffered bytes to the stream. A failed write stays recorded

@@ -75,7 +75,7 @@ TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 		{"- 4", 42},
 		{"+-4", 42},
 		{"x4", 42},
-		{"\0" "4"sv, 42},
+		{"\0004"sv, 42}, // NUL, then 4
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(read_decimal(c.text, 42), c.want) << c.text;
