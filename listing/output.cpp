@@ -11,63 +11,28 @@ namespace {
 // Room for one number: a sign and 19 digits.
 constexpr std::size_t number_room = 20;
 
-std::size_t room(const output &out)
-{
-	return out.bytes.size() - out.used;
-}
+constexpr std::string_view reference = "Variable";
 
-// Where up to n more bytes may be written straight into the buffer; n is
-// at most what one entry line can take.
+// A chunk of max_chunk characters holds at most this many references.
+constexpr std::size_t max_references = max_chunk / reference.size() + 1;
+
+// Where n more bytes may be written straight into the buffer.
 char *reserve(output &out, std::size_t n)
 {
-	if (room(out) < n)
+	if (out.bytes.size() - out.used < n)
 		flush(out);
 	return out.bytes.data() + out.used;
 }
 
-} // namespace
-
-void flush(output &out)
+void commit(output &out, const char *end)
 {
-	std::fwrite(out.bytes.data(), 1, out.used, out.stream);
-	out.used = 0;
+	out.used = static_cast<std::size_t>(end - out.bytes.data());
 }
 
-void put(output &out, std::string_view text)
+char *decimal(char *at, std::int64_t n)
 {
-	if (text.size() > room(out))
-		flush(out);
-	if (text.size() > room(out)) {
-		std::fwrite(text.data(), 1, text.size(), out.stream);
-		return;
-	}
-	std::memcpy(out.bytes.data() + out.used, text.data(), text.size());
-	out.used += text.size();
+	return std::to_chars(at, at + number_room, n).ptr;
 }
-
-void put_number(output &out, std::int64_t n)
-{
-	char *at = reserve(out, number_room);
-	out.used += std::to_chars(at, at + number_room, n).ptr - at;
-}
-
-void put_count_line(output &out, std::int64_t variables)
-{
-	put_number(out, variables);
-	put(out, "\n");
-}
-
-void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
-{
-	put_number(out, variable);
-	put(out, " ");
-	put_number(out, entries);
-	put(out, "\n");
-}
-
-namespace {
-
-constexpr std::string_view reference = "Variable";
 
 // The characters of a chunk that count: those before its first newline
 // or NUL.
@@ -93,10 +58,31 @@ std::size_t find_reference(std::string_view line, std::size_t from)
 
 } // namespace
 
+void flush(output &out)
+{
+	std::fwrite(out.bytes.data(), 1, out.used, out.stream);
+	out.used = 0;
+}
+
+void put_count_line(output &out, std::int64_t variables)
+{
+	char *at = decimal(reserve(out, number_room + 1), variables);
+	*at++ = '\n';
+	commit(out, at);
+}
+
+void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
+{
+	char *at = decimal(reserve(out, 2 * number_room + 2), variable);
+	*at++ = ' ';
+	at = decimal(at, entries);
+	*at++ = '\n';
+	commit(out, at);
+}
+
 void process(std::string_view chunk, output &out)
 {
-	// A chunk of max_chunk characters holds at most this many references.
-	std::array<std::int32_t, max_chunk / reference.size() + 1> numbers;
+	std::array<std::int32_t, max_references> numbers;
 	std::string_view line = line_of(chunk.substr(0, max_chunk));
 
 	// A reference with no number after it repeats the last number read
@@ -109,17 +95,17 @@ void process(std::string_view chunk, output &out)
 		numbers[count++] = last;
 	}
 
-	// The whole line is formatted in place: lead token, then " %d" for
-	// the count and for each number.
+	// The lead token, then " %d" for the count and for each number.
+	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
+	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
 	std::string_view lead = line.substr(0, line.find(' '));
-	char *at = reserve(out, lead.size() + (count + 1) * (1 + number_room) + 1);
-	at = std::copy(lead.begin(), lead.end(), at);
+	char *at = std::copy(lead.begin(), lead.end(), reserve(out, longest));
 	*at++ = ' ';
-	at = std::to_chars(at, at + number_room, count).ptr;
+	at = decimal(at, static_cast<std::int64_t>(count));
 	for (std::size_t i = 0; i < count; i++) {
 		*at++ = ' ';
-		at = std::to_chars(at, at + number_room, numbers[i]).ptr;
+		at = decimal(at, numbers[i]);
 	}
 	*at++ = '\n';
-	out.used = static_cast<std::size_t>(at - out.bytes.data());
+	commit(out, at);
 }

@@ -17,9 +17,7 @@ struct output {
 // on the stream (ferror) for the caller to check once.
 void flush(output &out);
 
-void put(output &out, std::string_view text);
-void put_number(output &out, std::int64_t n);
-
+// Each line is written whole, every number in plain decimal.
 void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
 
