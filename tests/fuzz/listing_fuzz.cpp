@@ -1,8 +1,7 @@
 // Fuzzes the whole conversion of a listing given as bytes: both passes,
-// the look-ahead past variable 99, every diagnostic. A run that ends in
-// status 0 on a listing with no line long enough to be split must give a
-// well-formed numeric listing that agrees with the input; any mismatch
-// aborts.
+// the look-ahead past variable 99, every diagnostic. When a run completes
+// on a listing with no line long enough to be split, its output must be a
+// well-formed numeric listing that agrees with the input; else it aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,15 +21,15 @@ void check(bool holds)
 		std::abort();
 }
 
-std::vector<std::string_view> lines_of(std::string_view text)
+// The pieces of text between separators; a text that ends in one has an
+// empty last piece.
+std::vector<std::string_view> split(std::string_view text, char separator)
 {
-	std::vector<std::string_view> lines;
-	while (!text.empty()) {
-		std::size_t end = text.find('\n');
-		lines.push_back(text.substr(0, end));
-		text.remove_prefix(end == text.npos ? text.size() : end + 1);
-	}
-	return lines;
+	std::vector<std::string_view> pieces;
+	for (std::size_t end; (end = text.find(separator)) != text.npos; text.remove_prefix(end + 1))
+		pieces.push_back(text.substr(0, end));
+	pieces.push_back(text);
+	return pieces;
 }
 
 // A plain decimal: a minus sign for negatives, no plus, no leading zeros.
@@ -42,23 +41,13 @@ std::int64_t number(std::string_view field)
 	return std::strtoll(std::string(field).c_str(), nullptr, 10);
 }
 
-std::vector<std::string_view> fields_of(std::string_view line)
-{
-	std::vector<std::string_view> fields;
-	for (std::size_t at = 0;;) {
-		std::size_t blank = line.find(' ', at);
-		fields.push_back(line.substr(at, blank - at));
-		if (blank == line.npos)
-			return fields;
-		at = blank + 1;
-	}
-}
-
 void check_listing(std::string_view input, std::string_view listing)
 {
 	std::int64_t headers = 0;
 	std::vector<std::string_view> leads; // of the entry lines, in order
-	for (std::string_view line : lines_of(input)) {
+	for (std::string_view line : split(input, '\n')) {
+		if (line.size() >= max_chunk)
+			return;
 		headers += classify(line) == kind::header;
 		if (classify(line) == kind::entry) {
 			line = line.substr(0, line.find('\0'));
@@ -66,42 +55,37 @@ void check_listing(std::string_view input, std::string_view listing)
 		}
 	}
 
-	check(listing.ends_with('\n'));
-	std::vector<std::string_view> lines = lines_of(listing);
-	check(!lines.empty() && number(lines[0]) == (headers > 0 ? headers : 1));
+	std::vector<std::string_view> lines = split(listing, '\n');
+	check(lines.size() >= 2 && lines.back().empty());
+	check(number(lines[0]) == (headers > 0 ? headers : 1));
 
+	// Each variable line is followed by as many entry lines as it says.
 	std::int64_t variables = 0;
-	std::int64_t rewritten = 0;
-	std::int64_t expected_in_block = -1; // entries left in the current block
-	for (std::size_t i = 1; i < lines.size(); i++) {
-		std::vector<std::string_view> fields = fields_of(lines[i]);
+	std::size_t entries = 0;
+	std::int64_t owed = 0;
+	for (std::size_t i = 1; i + 1 < lines.size(); i++) {
+		std::vector<std::string_view> fields = split(lines[i], ' ');
 		if (lines[i].starts_with('-')) {
 			check(fields.size() >= 2 && number(fields[1]) == static_cast<std::int64_t>(fields.size()) - 2);
 			for (std::size_t f = 2; f < fields.size(); f++)
 				number(fields[f]);
-			check(rewritten < static_cast<std::int64_t>(leads.size()) && fields[0] == leads[rewritten]);
-			rewritten++;
-			if (variables > 0)
-				expected_in_block--;
+			check(entries < leads.size() && fields[0] == leads[entries]);
+			entries++;
+			owed -= variables > 0;
 			continue;
 		}
-		check(fields.size() == 2 && number(fields[0]) == variables);
-		check(variables == 0 || expected_in_block == 0);
-		expected_in_block = number(fields[1]);
-		variables++;
+		check(fields.size() == 2 && number(fields[0]) == variables++ && owed == 0);
+		owed = number(fields[1]);
 	}
-	check(variables == headers && rewritten == static_cast<std::int64_t>(leads.size()));
-	check(variables == 0 || expected_in_block == 0);
+	check(variables == headers && entries == leads.size() && owed == 0);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	std::string_view input(reinterpret_cast<const char *>(data), size);
-	std::vector<char> bytes(input.begin(), input.end());
-	bytes.push_back('\0'); // a buffer to point at even when the input is empty
-	std::FILE *in = fmemopen(bytes.data(), size, "r");
+	std::string input(reinterpret_cast<const char *>(data), size);
+	std::FILE *in = fmemopen(input.data(), size, "r");
 	char *text = nullptr;
 	std::size_t length = 0;
 	std::FILE *captured = open_memstream(&text, &length);
@@ -116,11 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	}
 	std::fclose(captured);
 	std::fclose(in);
-
-	bool split = false;
-	for (std::string_view line : lines_of(input))
-		split = split || line.size() >= max_chunk;
-	if (completed && !split)
+	if (completed)
 		check_listing(input, {text, length});
 	std::free(text);
 	return 0;

@@ -17,7 +17,6 @@ TEST(ChunkLength, CutsAsAFixedBufferedLineReadDoes)
 		{"ab\ncd\n", false, 3},
 		{"\n", false, 1},
 		{"abc", false, 0}, // the rest of the line is still to come
-		{"abc", true, 3},
 		{"", true, 0},
 		{std::string(1022, 'x') + "\n", false, 1023},
 		{std::string(1023, 'x') + "\n", false, 1023},
@@ -37,18 +36,14 @@ TEST(Classify, FirstMatchingTestDecides)
 	} cases[] = {
 		{"VAR Variable0\n", kind::header},
 		{"VARIANT\n", kind::header},
-		{"VAR", kind::header},
 		{"META\n", kind::metadata},
-		{"METAVAR\n", kind::metadata},
 		{"-", kind::entry},
-		{"-VAR\n", kind::entry},
 		{"MET\n", kind::unrecognised},
 		{"VA\0R\n"sv, kind::unrecognised},
 		{"Meta\n", kind::unrecognised},
 		{" META\n", kind::unrecognised},
 		{" -1\n", kind::unrecognised},
 		{"\n", kind::unrecognised},
-		{"var Variable0\n", kind::unrecognised},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(classify(c.chunk), c.want) << c.chunk;
@@ -73,7 +68,6 @@ TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 		{"", 42},
 		{"-", 42},
 		{"- 4", 42},
-		{"+-4", 42},
 		{"x4", 42},
 		{"\0004"sv, 42}, // NUL, then 4
 	};
@@ -92,15 +86,12 @@ TEST(HeaderNumber, MatchesVarVariablePattern)
 		{"VARVariable7\n", 7},
 		{"VAR Variable 7\n", 7},
 		{"VAR\r\n", 42},
-		{"VAR Variable+7", 7},
 		{"VAR Variable-7", -7},
-		{"VAR Variable12abc", 12},
 		{"VAR Variable3\r\n", 3},
 		{"VAR variable7\n", 42},
 		{"VARIANT 7\n", 42},
 		{"VAR Variable\n", 42},
 		{"VAR Vari\0able7"sv, 42},
-		{"VAR Variable99999999999", 2147483647},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(header_number(c.chunk, 42), c.want) << c.chunk;
