@@ -22,6 +22,11 @@ static_assert(read_size >= max_chunk, "a read must hold a whole chunk");
 // the blocks of later ones are counted by reading ahead in the emit pass.
 using entry_counts = std::array<std::int64_t, 100>;
 
+bool in_table(std::int32_t variable)
+{
+	return variable >= 0 && static_cast<std::size_t>(variable) < entry_counts{}.size();
+}
+
 // Cuts a stream into chunks through a fixed buffer. While reading ahead,
 // data may point into another reader's buffer until the first refill.
 struct reader {
@@ -132,7 +137,7 @@ std::int64_t tally(reader &in, entry_counts &counts)
 			break;
 		case kind::entry:
 			// Entry lines before the first header belong to no block.
-			if (current >= 0 && static_cast<std::size_t>(current) < counts.size())
+			if (in_table(current))
 				counts[current]++;
 			break;
 		case kind::unrecognised:
@@ -151,7 +156,7 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
 		switch (classify(*chunk)) {
 		case kind::header:
 			accept_header(*chunk, current, index);
-			if (static_cast<std::size_t>(current) < counts.size())
+			if (in_table(current))
 				put_variable_line(out, current, counts[current]);
 			else
 				put_variable_line(out, current, count_block_ahead(in, ahead));
