@@ -82,7 +82,6 @@ TEST(HeaderNumber, MatchesVarVariablePattern)
 		std::int32_t want;
 	} cases[] = {
 		{"VAR Variable7\n", 7},
-		{"VAR  Variable7\n", 7},
 		{"VARVariable7\n", 7},
 		{"VAR Variable 7\n", 7},
 		{"VAR\r\n", 42},
