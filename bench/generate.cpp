@@ -4,8 +4,10 @@
 // Each variable gets a header, a META line and entry lines such as
 // "-3.228 Variable14 Variable3" until its share of the size is reached.
 // Entry lines carry 1 to 6 references drawn uniformly from the variables;
-// with LINE_LENGTH, they are packed with references, written without
-// blanks between them, up to that many characters.
+// with a LINE_LENGTH of 2 or more, they are packed with references, written
+// without blanks between them, up to that many characters. LINE_LENGTH 1
+// makes the shortest entry lines ("-", "-2", "-1 Variable37"), and -1 makes
+// lines of no known kind ("12,345,note 12,38017") in place of entry lines.
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -65,6 +67,29 @@ void put_entry(std::uint64_t variables)
 	put("\n");
 }
 
+void put_short_entry(std::uint64_t variables)
+{
+	switch (below(3)) {
+	case 0:
+		put("-\n");
+		break;
+	case 1:
+		put("-2\n");
+		break;
+	default:
+		put("-1 Variable");
+		put_number(below(variables));
+		put("\n");
+	}
+}
+
+void put_note()
+{
+	put("12,345,note 12,");
+	put_number(below(1000000));
+	put("\n");
+}
+
 void put_packed_entry(std::uint64_t variables, std::uint64_t length)
 {
 	std::uint64_t start = written;
@@ -95,7 +120,7 @@ int main(int argc, char *argv[])
 	}
 	std::uint64_t variables = std::strtoull(argv[1], nullptr, 10);
 	std::uint64_t size = std::strtoull(argv[2], nullptr, 10) << 20;
-	std::uint64_t length = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 0;
+	std::int64_t length = argc > 3 ? std::strtoll(argv[3], nullptr, 10) : 0;
 	state = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
 	if (variables == 0) {
 		std::fputs("generate: VARIABLES must be at least 1\n", stderr);
@@ -109,8 +134,12 @@ int main(int argc, char *argv[])
 		put_number(v);
 		put("\n");
 		while (written < size / variables * (v + 1)) {
-			if (length != 0)
-				put_packed_entry(variables, length);
+			if (length < 0)
+				put_note();
+			else if (length == 1)
+				put_short_entry(variables);
+			else if (length > 1)
+				put_packed_entry(variables, static_cast<std::uint64_t>(length));
 			else
 				put_entry(variables);
 		}
