@@ -2,21 +2,11 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
-#include <optional>
-#include <string_view>
 
-#include "driver/fail.h"
-#include "listing/chunk.h"
+#include "driver/diagnostics.h"
+#include "driver/reader.h"
 
 namespace {
-
-// Tests build with a small read size to cross many refills.
-#ifndef VBLOCKS_READ_SIZE
-#define VBLOCKS_READ_SIZE (std::size_t{128} * 1024)
-#endif
-constexpr std::size_t read_size = VBLOCKS_READ_SIZE;
-static_assert(read_size >= max_chunk, "a read must hold a whole chunk");
 
 // Variables 0 to 99 have their entry lines counted in the tally pass;
 // the blocks of later ones are counted by reading ahead in the emit pass.
@@ -27,83 +17,20 @@ bool in_table(std::int32_t variable)
 	return variable >= 0 && static_cast<std::size_t>(variable) < entry_counts{}.size();
 }
 
-// Cuts a stream into chunks through a fixed buffer. While reading ahead,
-// data may point into another reader's buffer until the first refill.
-struct reader {
-	std::FILE *stream;
-	const char *path;
-	char *storage;
-	const char *data;
-	std::size_t begin = 0; // the unread bytes are data[begin, end)
-	std::size_t end = 0;
-	std::int64_t offset = 0; // the stream's position: just past data[end)
-	bool at_end = false;
-};
-
-void refill(reader &in)
-{
-	std::size_t kept = in.end - in.begin;
-	std::memmove(in.storage, in.data + in.begin, kept);
-	in.data = in.storage;
-	in.begin = 0;
-	std::size_t got = std::fread(in.storage + kept, 1, read_size - kept, in.stream);
-	if (std::ferror(in.stream))
-		fail("Could not read file %s\n", in.path);
-	in.end = kept + got;
-	in.offset += static_cast<std::int64_t>(got);
-	in.at_end = std::feof(in.stream) != 0;
-}
-
-std::optional<std::string_view> next_chunk(reader &in)
-{
-	for (;;) {
-		std::string_view window(in.data + in.begin, in.end - in.begin);
-		std::size_t length = chunk_length(window, in.at_end);
-		if (length != 0) {
-			in.begin += length;
-			return window.substr(0, length);
-		}
-		if (in.at_end)
-			return std::nullopt;
-		refill(in);
-	}
-}
-
-void seek(reader &in, std::int64_t offset)
-{
-	if (std::fseek(in.stream, static_cast<long>(offset), SEEK_SET) != 0)
-		fail("Could not rewind file %s\n", in.path);
-}
-
-void start_over(reader &in)
-{
-	seek(in, 0);
-	in.data = in.storage;
-	in.begin = in.end = 0;
-	in.offset = 0;
-	in.at_end = false;
-}
-
 // Counts the entry lines from where in stands to the next header, then
 // leaves the stream where in expects it.
 std::int64_t count_block_ahead(const reader &in, reader &ahead)
 {
-	ahead.data = in.data;
-	ahead.begin = in.begin;
-	ahead.end = in.end;
-	ahead.offset = in.offset;
-	ahead.at_end = in.at_end;
-
-	std::int64_t entries = 0;
-	while (auto chunk = next_chunk(ahead)) {
-		kind k = classify(*chunk);
+	start_ahead(ahead, in);
+	std::int64_t entries = pass_entry_lines(ahead);
+	while (auto c = next_chunk(ahead)) {
+		kind k = classify(c->text);
 		if (k == kind::header)
 			break;
-		if (k == kind::entry)
-			entries++;
+		entries += k == kind::entry;
+		entries += pass_entry_lines(ahead);
 	}
-	if (ahead.offset != in.offset)
-		seek(ahead, in.offset);
+	end_ahead(ahead, in);
 	return entries;
 }
 
@@ -117,10 +44,11 @@ void accept_header(std::string_view chunk, std::int32_t &current, std::int64_t &
 	index++;
 }
 
-void report_unrecognised(std::string_view chunk)
+// Entry lines before the first header belong to no block.
+void add_entries(entry_counts &counts, std::int32_t variable, std::int64_t entries)
 {
-	// %s shows the chunk as far as its first NUL.
-	std::fprintf(stderr, "trouble: unrecognized input line: %.*s\n", static_cast<int>(chunk.size()), chunk.data());
+	if (in_table(variable))
+		counts[variable] += entries;
 }
 
 // Returns how many headers the listing holds.
@@ -128,34 +56,35 @@ std::int64_t tally(reader &in, entry_counts &counts)
 {
 	std::int32_t current = -1;
 	std::int64_t index = 0;
-	while (auto chunk = next_chunk(in)) {
-		switch (classify(*chunk)) {
+	for (;;) {
+		add_entries(counts, current, pass_entry_lines(in));
+		auto c = next_chunk(in);
+		if (!c)
+			return index;
+		switch (classify(c->text)) {
 		case kind::header:
-			accept_header(*chunk, current, index);
+			accept_header(c->text, current, index);
 			break;
 		case kind::metadata:
 			break;
 		case kind::entry:
-			// Entry lines before the first header belong to no block.
-			if (in_table(current))
-				counts[current]++;
+			add_entries(counts, current, 1);
 			break;
 		case kind::unrecognised:
-			report_unrecognised(*chunk);
+			report_unrecognised(c->text);
 			break;
 		}
 	}
-	return index;
 }
 
 void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
 {
 	std::int32_t current = -1;
 	std::int64_t index = 0;
-	while (auto chunk = next_chunk(in)) {
-		switch (classify(*chunk)) {
+	while (auto c = next_chunk(in)) {
+		switch (classify(c->text)) {
 		case kind::header:
-			accept_header(*chunk, current, index);
+			accept_header(c->text, current, index);
 			if (in_table(current))
 				put_variable_line(out, current, counts[current]);
 			else
@@ -164,10 +93,10 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
 		case kind::metadata:
 			break;
 		case kind::entry:
-			process(*chunk, out);
+			process(*c, out);
 			break;
 		case kind::unrecognised:
-			report_unrecognised(*chunk);
+			report_unrecognised(c->text);
 			break;
 		}
 	}
@@ -177,19 +106,18 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
 
 void convert(std::FILE *in, const char *path, output &out)
 {
-	std::array<char, read_size> pass_buffer;
-	std::array<char, read_size> ahead_buffer;
-	reader pass{in, path, pass_buffer.data(), pass_buffer.data()};
-	reader ahead{in, path, ahead_buffer.data(), ahead_buffer.data()};
+	buffer pass_buffer;
+	buffer ahead_buffer;
+	reader pass{in, path, &pass_buffer};
+	reader ahead{in, path, &ahead_buffer};
 	entry_counts counts{};
 
 	std::setvbuf(in, nullptr, _IONBF, 0);
 	std::int64_t headers = tally(pass, counts);
+	flush_diagnostics();
 	start_over(pass);
 	put_count_line(out, headers > 0 ? headers : 1);
 	emit(pass, ahead, counts, out);
-
+	flush_diagnostics();
 	flush(out);
-	if (std::fflush(out.stream) != 0 || std::ferror(out.stream))
-		fail("Could not write output\n");
 }

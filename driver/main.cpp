@@ -1,12 +1,13 @@
 // vblocks: rewrites a variable listing into a numeric listing.
 #include <cstdio>
+#include <unistd.h>
 
 #include "driver/convert.h"
-#include "driver/fail.h"
+#include "driver/diagnostics.h"
 
 int main(int argc, char *argv[])
 {
-	output out{stdout};
+	output out{STDOUT_FILENO};
 	try {
 		if (argc != 2)
 			fail("Usage: vblocks inFile\n");
@@ -17,8 +18,9 @@ int main(int argc, char *argv[])
 		return std::fclose(in) == 0 ? 0 : 255;
 	} catch (const run_failed &) {
 		// What was written before the fault still reaches standard
-		// output; the input is left to the process exit to close.
-		flush(out);
+		// output, as far as it takes it; the input is left to the process
+		// exit to close.
+		write_all(out.fd, {out.bytes.data(), out.used});
 		return 6;
 	}
 }

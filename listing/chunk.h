@@ -12,13 +12,56 @@ inline constexpr std::size_t max_chunk = 1023;
 
 enum class kind { header, metadata, entry, unrecognised };
 
-// Length of the chunk at the start of window: through the first newline,
-// at most max_chunk characters. Returns 0 while the window may still grow
-// (more input to come) and holds no whole chunk yet.
-std::size_t chunk_length(std::string_view window, bool at_end);
+// Length of the chunk at the start of a window of available bytes whose
+// first newline stands at offset newline (any offset of max_chunk or more
+// when there is none that near): through the newline, at most max_chunk
+// characters. Returns 0 while the window may still grow (more input to
+// come) and holds no whole chunk yet.
+inline std::size_t chunk_length(std::size_t newline, std::size_t available, bool at_end)
+{
+	std::size_t limit = available < max_chunk ? available : max_chunk;
+	if (newline < limit)
+		return newline + 1;
+	if (available >= max_chunk || at_end)
+		return limit;
+	return 0;
+}
 
-// The first test that holds decides: "VAR", then "META", then "-".
-kind classify(std::string_view chunk);
+// A chunk is a header when it begins with "VAR", metadata with "META",
+// an entry with "-". No two kinds begin alike, so the most common is
+// tested first.
+inline kind classify(std::string_view chunk)
+{
+	if (chunk.starts_with('-'))
+		return kind::entry;
+	if (chunk.starts_with("VAR"))
+		return kind::header;
+	if (chunk.starts_with("META"))
+		return kind::metadata;
+	return kind::unrecognised;
+}
+
+// A chunk as the reader hands it out: its text, and the bitmaps of the
+// blanks, Vs and NULs in it (see byte_maps), in which bit first stands for
+// text[0].
+struct chunk {
+	std::string_view text;
+	const std::uint64_t *blanks;
+	const std::uint64_t *vees;
+	const std::uint64_t *nuls;
+	std::size_t first;
+};
+
+// White space as the C locale's isspace sees it.
+inline bool is_space(char c)
+{
+	return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+inline bool is_digit(char c)
+{
+	return c >= '0' && c <= '9';
+}
 
 // What "%d" reads at the start of text: optional white space, an optional
 // sign, then digits up to the first non-digit. Values beyond 32 bits

@@ -4,7 +4,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "listing/chunk.h"
+#include "driver/diagnostics.h"
+#include "listing/scan.h"
 
 namespace {
 
@@ -34,34 +35,43 @@ char *decimal(char *at, std::int64_t n)
 	return std::to_chars(at, at + number_room, n).ptr;
 }
 
-// The characters of a chunk that count: those before its first newline
-// or NUL.
-std::string_view line_of(std::string_view chunk)
-{
-	if (const void *nul = std::memchr(chunk.data(), '\0', chunk.size()))
-		chunk = chunk.substr(0, static_cast<const char *>(nul) - chunk.data());
-	if (const void *newline = std::memchr(chunk.data(), '\n', chunk.size()))
-		chunk = chunk.substr(0, static_cast<const char *>(newline) - chunk.data());
-	return chunk;
-}
+// One reference's number: its value, and its digits as "%d" writes it.
+// A plain aggregate, so that an array of them costs nothing to set up.
+struct number {
+	std::int32_t value;
+	std::uint32_t size;
+	const char *digits;
+};
 
-// Where the next reference at or after from begins, or npos. References
-// cannot overlap: no letter of the word but its first is a V.
-std::size_t find_reference(std::string_view line, std::size_t from)
+// The number that "Variable%d" reads from rest, the text after the word,
+// or last when there is none. Plain decimal digits, the common case, are
+// taken as they stand in the line; any other number is formatted into
+// spare, which moves past it.
+number reference_number(std::string_view rest, number last, char *&spare)
 {
-	for (; from + reference.size() <= line.size(); from++) {
-		if (line[from] == 'V' && line.substr(from).starts_with(reference))
-			return from;
-	}
-	return std::string_view::npos;
+	std::size_t n = 0;
+	std::uint64_t plain = 0;
+	for (; n < rest.size() && n < 10 && is_digit(rest[n]); n++)
+		plain = plain * 10 + static_cast<unsigned>(rest[n] - '0');
+	if (n > 0 && n < 10 && (rest[0] != '0' || n == 1))
+		return {static_cast<std::int32_t>(plain), static_cast<std::uint32_t>(n), rest.data()};
+
+	std::int32_t value = read_decimal(rest, last.value);
+	if (value == last.value)
+		return last;
+	char *start = spare;
+	spare = decimal(spare, value);
+	return {value, static_cast<std::uint32_t>(spare - start), start};
 }
 
 } // namespace
 
 void flush(output &out)
 {
-	std::fwrite(out.bytes.data(), 1, out.used, out.stream);
+	std::string_view bytes(out.bytes.data(), out.used);
 	out.used = 0;
+	if (!write_all(out.fd, bytes))
+		fail("Could not write output\n");
 }
 
 void put_count_line(output &out, std::int64_t variables)
@@ -80,31 +90,48 @@ void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
 	commit(out, at);
 }
 
-void process(std::string_view chunk, output &out)
+void process(const chunk &entry, output &out)
 {
-	std::array<std::int32_t, max_references> numbers;
-	std::string_view line = line_of(chunk.substr(0, max_chunk));
+	// The line: the chunk's characters before its first NUL, or before
+	// the newline that ends it.
+	const char *text = entry.text.data();
+	std::size_t first = entry.first;
+	std::size_t size = std::min(entry.text.size(), max_chunk);
+	std::size_t length = next_bit(entry.nuls, first, first + size) - first;
+	if (length == size && length > 0 && text[length - 1] == '\n')
+		length--;
+	std::size_t end = first + length;
+	std::size_t lead = next_bit(entry.blanks, first, end) - first;
 
-	// A reference with no number after it repeats the last number read
-	// on the line, or 0 before any.
+	// References cannot overlap, as no letter of the word but its first
+	// is a V. A reference with no number after it repeats the last number
+	// read on the line, or 0 before any.
+	std::array<number, max_references> numbers;
+	std::array<char, max_references * number_room> formatted;
+	char *spare = formatted.data();
 	std::size_t count = 0;
-	std::int32_t last = 0;
-	for (std::size_t at = find_reference(line, 0); at != std::string_view::npos;
-	     at = find_reference(line, at + reference.size())) {
-		last = read_decimal(line.substr(at + reference.size()), last);
-		numbers[count++] = last;
+	number last{0, 1, "0"};
+	for (std::size_t at = next_bit(entry.vees, first, end); at < end; at = next_bit(entry.vees, at + 1, end)) {
+		std::size_t i = at - first;
+		if (length - i >= reference.size() && std::memcmp(text + i, reference.data(), reference.size()) == 0) {
+			i += reference.size();
+			last = reference_number({text + i, length - i}, last, spare);
+			numbers[count++] = last;
+		}
 	}
 
 	// The lead token, then " %d" for the count and for each number.
 	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
 	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
-	std::string_view lead = line.substr(0, line.find(' '));
-	char *at = std::copy(lead.begin(), lead.end(), reserve(out, longest));
+	char *at = reserve(out, longest);
+	std::memcpy(at, text, lead);
+	at += lead;
 	*at++ = ' ';
 	at = decimal(at, static_cast<std::int64_t>(count));
 	for (std::size_t i = 0; i < count; i++) {
 		*at++ = ' ';
-		at = decimal(at, numbers[i]);
+		for (std::uint32_t d = 0; d < numbers[i].size; d++)
+			*at++ = numbers[i].digits[d];
 	}
 	*at++ = '\n';
 	commit(out, at);

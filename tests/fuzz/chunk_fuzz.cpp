@@ -8,9 +8,11 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "listing/chunk.h"
 #include "listing/output.h"
+#include "listing/scan.h"
 
 namespace {
 
@@ -39,10 +41,17 @@ void check_header(const std::string &chunk)
 	check(header_number(chunk, -7) == (matched ? scanned : -7));
 }
 
-void check_entry(const std::string &chunk)
+// The chunk is placed at offset first of its bitmaps.
+void check_entry(const std::string &chunk, std::size_t first)
 {
-	output out{nullptr};
-	process(chunk, out);
+	std::string placed = std::string(first, '-') + chunk;
+	std::size_t words = bitmap_words(placed.size());
+	std::vector<std::uint64_t> maps(5 * words);
+	std::uint64_t *map = maps.data();
+	map_bytes(placed, {map, map + words, map + 2 * words, map + 3 * words, map + 4 * words});
+	output out{-1};
+	process({std::string_view(placed).substr(first), map + 2 * words, map + 3 * words, map + 4 * words, first},
+		out);
 	std::string_view written(out.bytes.data(), out.used);
 
 	std::string line = chunk.c_str();
@@ -66,10 +75,14 @@ void check_entry(const std::string &chunk)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	if (size > max_chunk)
+	if (size == 0 || size > max_chunk + 1)
 		return 0;
-	std::string chunk(reinterpret_cast<const char *>(data), size);
+	// The first byte places the chunk; the chunk ends at its first newline,
+	// as the reader cuts it.
+	std::string chunk(reinterpret_cast<const char *>(data) + 1, size - 1);
+	if (std::size_t newline = chunk.find('\n'); newline != chunk.npos)
+		chunk.resize(newline + 1);
 	check_header(chunk);
-	check_entry(chunk);
+	check_entry(chunk, data[0] % 64);
 	return 0;
 }

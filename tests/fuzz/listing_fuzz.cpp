@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/convert.h"
-#include "driver/fail.h"
+#include "driver/diagnostics.h"
 #include "listing/chunk.h"
 
 namespace {
@@ -86,22 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
 	std::string input(reinterpret_cast<const char *>(data), size);
 	std::FILE *in = fmemopen(input.data(), size, "r");
-	char *text = nullptr;
-	std::size_t length = 0;
-	std::FILE *captured = open_memstream(&text, &length);
-	output out{captured};
+	std::FILE *captured = std::tmpfile();
+	output out{fileno(captured)};
 
 	bool completed = true;
 	try {
 		convert(in, "input", out);
 	} catch (const run_failed &) {
-		flush(out);
 		completed = false;
 	}
-	std::fclose(captured);
 	std::fclose(in);
-	if (completed)
-		check_listing(input, {text, length});
-	std::free(text);
+	if (completed) {
+		std::string listing(static_cast<std::size_t>(std::ftell(captured)), '\0');
+		std::rewind(captured);
+		listing.resize(std::fread(listing.data(), 1, listing.size(), captured));
+		check_listing(input, listing);
+	}
+	std::fclose(captured);
 	return 0;
 }

@@ -1,0 +1,104 @@
+#include "driver/reader.h"
+
+#include <bit>
+#include <cstring>
+
+#include "driver/diagnostics.h"
+
+namespace {
+
+void seek(reader &in, std::int64_t offset)
+{
+	if (std::fseek(in.stream, static_cast<long>(offset), SEEK_SET) != 0)
+		fail("Could not rewind file %s\n", in.path);
+}
+
+// The bits of word w that stand for bytes in [from, to).
+std::uint64_t within(std::uint64_t bits, std::size_t w, std::size_t from, std::size_t to)
+{
+	std::size_t low = w * 64;
+	if (from > low)
+		bits &= ~std::uint64_t{0} << (from - low);
+	if (to < low + 64)
+		bits &= (std::uint64_t{1} << (to - low)) - 1;
+	return bits;
+}
+
+} // namespace
+
+void refill(reader &in)
+{
+	buffer &b = *in.own;
+	std::size_t kept = in.end - in.begin;
+	std::memmove(b.bytes.data(), in.view->bytes.data() + in.begin, kept);
+	in.view = &b;
+	in.begin = 0;
+	std::size_t got = std::fread(b.bytes.data() + kept, 1, read_size - kept, in.stream);
+	if (std::ferror(in.stream))
+		fail("Could not read file %s\n", in.path);
+	in.end = kept + got;
+	in.offset += static_cast<std::int64_t>(got);
+	in.at_end = std::feof(in.stream) != 0;
+	map_bytes({b.bytes.data(), in.end},
+		  {b.newlines.data(), b.dashes.data(), b.blanks.data(), b.vees.data(), b.nuls.data()});
+}
+
+std::int64_t pass_entry_lines(reader &in)
+{
+	const buffer &b = *in.view;
+	std::size_t line = in.begin; // where the line to be passed begins
+	if (line == in.end || b.bytes[line] != '-')
+		return 0;
+
+	// Each newline ends an entry line; a line that follows one must begin
+	// with a minus sign to be passed too.
+	std::int64_t passed = 0;
+	for (std::size_t w = line / 64; w * 64 < in.end; w++) {
+		std::uint64_t newlines = within(b.newlines[w], w, line, in.end);
+		if (newlines == 0) {
+			if (w * 64 + 64 - line >= max_chunk)
+				break; // a line too long for one chunk
+			continue;
+		}
+		if (w * 64 + static_cast<std::size_t>(std::countr_zero(newlines)) - line >= max_chunk)
+			break;
+		// The last buffered byte may end a line whose successor is unread.
+		std::uint64_t last = in.end - w * 64 <= 64 ? std::uint64_t{1} << (in.end - 1 - w * 64) : 0;
+		std::uint64_t dash_after = b.dashes[w] >> 1 | b.dashes[w + 1] << 63;
+		std::uint64_t stops = newlines & (~dash_after | last);
+		if (stops != 0) {
+			std::uint64_t through = stops ^ (stops - 1); // up to its lowest bit
+			passed += std::popcount(newlines & through);
+			line = w * 64 + static_cast<std::size_t>(std::countr_zero(stops)) + 1;
+			break;
+		}
+		passed += std::popcount(newlines);
+		line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
+	}
+	in.begin = line;
+	return passed;
+}
+
+void start_over(reader &in)
+{
+	seek(in, 0);
+	in.view = in.own;
+	in.begin = in.end = 0;
+	in.offset = 0;
+	in.at_end = false;
+}
+
+void start_ahead(reader &ahead, const reader &in)
+{
+	ahead.view = in.view;
+	ahead.begin = in.begin;
+	ahead.end = in.end;
+	ahead.offset = in.offset;
+	ahead.at_end = in.at_end;
+}
+
+void end_ahead(reader &ahead, const reader &in)
+{
+	if (ahead.offset != in.offset)
+		seek(ahead, in.offset);
+}

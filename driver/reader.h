@@ -1,0 +1,83 @@
+// Reads a listing through a fixed buffer and cuts it into chunks, as a
+// line reader with a 1024-byte buffer would. With each read it maps the
+// bytes that give the listing its structure, so that lines are found a
+// word at a time.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "listing/chunk.h"
+#include "listing/scan.h"
+
+// Tests build with a small read size to cross many refills.
+#ifndef VBLOCKS_READ_SIZE
+#define VBLOCKS_READ_SIZE (std::size_t{128} * 1024)
+#endif
+inline constexpr std::size_t read_size = VBLOCKS_READ_SIZE;
+static_assert(read_size >= max_chunk && read_size % 64 == 0, "a read holds a whole chunk and whole words");
+
+// One read's worth of input and its bitmaps; each bitmap has a word to
+// spare, so that the bit after any buffered byte may be looked at.
+struct buffer {
+	std::array<char, read_size> bytes;
+	std::array<std::uint64_t, read_size / 64 + 1> newlines, dashes, blanks, vees, nuls;
+};
+
+struct reader {
+	std::FILE *stream;
+	const char *path; // names the input in messages
+	buffer *own;
+	// The buffered input: own, or while reading ahead the buffer of the
+	// reader it started from, until the first refill.
+	const buffer *view = own;
+	std::size_t begin = 0; // the unread bytes are view->bytes[begin, end)
+	std::size_t end = 0;
+	std::int64_t offset = 0; // the stream's position: just past bytes[end)
+	bool at_end = false;
+};
+
+// Moves the unread bytes to the start of the buffer and reads more after
+// them.
+void refill(reader &in);
+
+// The next chunk, or nothing at the end of the input.
+inline std::optional<chunk> next_chunk(reader &in)
+{
+	for (;;) {
+		const buffer &b = *in.view;
+		std::size_t available = in.end - in.begin;
+		std::size_t reach = in.begin + std::min(available, max_chunk);
+		std::size_t newline = next_bit(b.newlines.data(), in.begin, reach) - in.begin;
+		std::size_t length = chunk_length(newline, available, in.at_end);
+		if (length != 0) {
+			chunk c{{b.bytes.data() + in.begin, length},
+				b.blanks.data(),
+				b.vees.data(),
+				b.nuls.data(),
+				in.begin};
+			in.begin += length;
+			return c;
+		}
+		if (in.at_end)
+			return std::nullopt;
+		refill(in);
+	}
+}
+
+// Passes the entry lines that follow one another from where in stands,
+// each whole in one chunk, and returns how many there were. It stops
+// before any other chunk and where the buffer runs out; next_chunk goes
+// on from there.
+std::int64_t pass_entry_lines(reader &in);
+
+// Goes back to the start of the input for the second pass.
+void start_over(reader &in);
+
+// Sets ahead to read on from where in stands, then, once it has, puts
+// the stream back where in expects it.
+void start_ahead(reader &ahead, const reader &in);
+void end_ahead(reader &ahead, const reader &in);

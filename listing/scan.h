@@ -1,0 +1,49 @@
+// Bitmaps of where the bytes that give a listing its structure stand in
+// a buffer, so that lines, blanks and references are found a word of 64
+// bytes at a time. Bit i % 64 of word i / 64 stands for byte i.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+inline constexpr std::size_t bitmap_words(std::size_t bytes)
+{
+	return (bytes + 63) / 64;
+}
+
+// Each map has bitmap_words(size) words for size bytes.
+struct byte_maps {
+	std::uint64_t *newlines; // '\n', which ends a line
+	std::uint64_t *dashes;   // '-', which begins an entry line
+	std::uint64_t *blanks;   // ' ', which ends a lead token
+	std::uint64_t *vees;     // 'V', which may begin a reference
+	std::uint64_t *nuls;     // NUL, after which a chunk does not count
+};
+
+// Fills the maps for data with the widest kernel the processor has,
+// picked once.
+void map_bytes(std::string_view data, const byte_maps &maps);
+
+// The kernels. The plain loop is the reference and the fallback.
+void map_bytes_plain(std::string_view data, const byte_maps &maps);
+#ifdef VBLOCKS_VECTOR
+void map_bytes_sse2(std::string_view data, const byte_maps &maps);
+void map_bytes_avx2(std::string_view data, const byte_maps &maps);
+bool has_avx2();
+#endif
+
+// The first set bit at or after from and before to; to when there is none.
+inline std::size_t next_bit(const std::uint64_t *bits, std::size_t from, std::size_t to)
+{
+	while (from < to) {
+		std::uint64_t word = bits[from / 64] >> (from % 64);
+		if (word != 0) {
+			std::size_t found = from + static_cast<std::size_t>(std::countr_zero(word));
+			return found < to ? found : to;
+		}
+		from = (from | 63) + 1;
+	}
+	return to;
+}

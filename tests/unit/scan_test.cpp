@@ -1,0 +1,58 @@
+#include "listing/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The five maps of data, made by kernel, in one vector; one word more
+// than each map needs shows a kernel that writes too far.
+std::vector<std::uint64_t> mapped(void (*kernel)(std::string_view, const byte_maps &), std::string_view data)
+{
+	std::size_t words = bitmap_words(data.size()) + 1;
+	std::vector<std::uint64_t> maps(5 * words, 5);
+	std::uint64_t *at = maps.data();
+	kernel(data, {at, at + words, at + 2 * words, at + 3 * words, at + 4 * words});
+	return maps;
+}
+
+} // namespace
+
+// Each kernel must give the plain loop's maps for every length and
+// offset, on bytes dense in the ones that matter.
+TEST(MapBytes, KernelsAgreeWithThePlainLoop)
+{
+	std::vector<void (*)(std::string_view, const byte_maps &)> kernels{map_bytes};
+#ifdef VBLOCKS_VECTOR
+	kernels.push_back(map_bytes_sse2);
+	if (has_avx2())
+		kernels.push_back(map_bytes_avx2);
+#endif
+	std::mt19937 random(7);
+	std::string alphabet("\n V-\0x7", 7);
+	std::string bytes(400, ' ');
+	for (char &c : bytes)
+		c = alphabet[random() % alphabet.size()];
+	for (std::size_t offset = 0; offset < 64; offset++) {
+		for (std::size_t size = 0; offset + size <= bytes.size(); size++) {
+			std::string_view data = std::string_view(bytes).substr(offset, size);
+			std::vector<std::uint64_t> want = mapped(map_bytes_plain, data);
+			for (auto kernel : kernels)
+				ASSERT_EQ(mapped(kernel, data), want) << "size " << size << " offset " << offset;
+		}
+	}
+}
+
+TEST(NextBit, FindsTheFirstSetBitInRange)
+{
+	std::vector<std::uint64_t> bits{0, std::uint64_t{1} << 63, 1, 0};
+	EXPECT_EQ(next_bit(bits.data(), 0, 256), 127);
+	EXPECT_EQ(next_bit(bits.data(), 127, 256), 127);
+	EXPECT_EQ(next_bit(bits.data(), 128, 256), 128);
+	EXPECT_EQ(next_bit(bits.data(), 129, 256), 256);
+	EXPECT_EQ(next_bit(bits.data(), 0, 100), 100);
+	EXPECT_EQ(next_bit(bits.data(), 10, 10), 10);
+}
