@@ -21,11 +21,15 @@ void map_bytes_avx2(std::string_view data, const byte_maps &maps)
 	const __m256i v = _mm256_set1_epi8('V');
 	std::size_t whole = data.size() / 64;
 	for (std::size_t w = 0; w < whole; w++) {
-		std::uint64_t newlines = 0, dashes = 0, blanks = 0, vees = 0, nuls = 0;
-		for (int part = 0; part < 2; part++) {
+		std::uint64_t newlines = 0;
+		std::uint64_t dashes = 0;
+		std::uint64_t blanks = 0;
+		std::uint64_t vees = 0;
+		std::uint64_t nuls = 0;
+		for (std::size_t part = 0; part < 2; part++) {
 			__m256i bytes =
 				_mm256_loadu_si256(reinterpret_cast<const __m256i *>(data.data() + 64 * w + 32 * part));
-			int shift = 32 * part;
+			std::size_t shift = 32 * part;
 			newlines |= mask(_mm256_cmpeq_epi8(bytes, newline)) << shift;
 			dashes |= mask(_mm256_cmpeq_epi8(bytes, dash)) << shift;
 			blanks |= mask(_mm256_cmpeq_epi8(bytes, blank)) << shift;
