@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <sys/stat.h>
 
 #include "driver/diagnostics.h"
 #include "driver/reader.h"
@@ -32,6 +33,40 @@ std::int64_t count_block_ahead(const reader &in, reader &ahead)
 	}
 	end_ahead(ahead, in);
 	return entries;
+}
+
+// What shows that a regular file changed between two looks at it.
+struct stamp {
+	bool known; // false for what is not a regular file
+	off_t size;
+	timespec modified;
+};
+
+stamp stamp_of(std::FILE *stream)
+{
+	struct stat status;
+	if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode))
+		return {false, 0, {}};
+	return {true, status.st_size, status.st_mtim};
+}
+
+bool same(const stamp &a, const stamp &b)
+{
+	return a.known == b.known && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&
+	       a.modified.tv_nsec == b.modified.tv_nsec;
+}
+
+[[noreturn]] void fail_changed(const reader &in)
+{
+	fail("File %s changed while it was read\n", in.path);
+}
+
+// In the emit pass, a block of a counted variable must hold as many entry
+// lines as the tally pass counted in it.
+void check_block(const reader &in, const entry_counts &counts, std::int32_t variable, std::int64_t entries)
+{
+	if (in_table(variable) && entries != counts[variable])
+		fail_changed(in);
 }
 
 // Reads a header's number and holds it to the numbering rule: the k-th
@@ -77,22 +112,32 @@ std::int64_t tally(reader &in, entry_counts &counts)
 	}
 }
 
-void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
+// Writes the listing that the tally pass counted; a listing that no longer
+// agrees with the count ends the run before the line that would be wrong.
+void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t headers, output &out)
 {
 	std::int32_t current = -1;
 	std::int64_t index = 0;
+	std::int64_t entries = 0; // written in the current block
 	while (auto c = next_chunk(in)) {
 		switch (classify(c->text)) {
 		case kind::header:
+			check_block(in, counts, current, entries);
+			if (index == headers)
+				fail_changed(in);
 			accept_header(c->text, current, index);
 			if (in_table(current))
 				put_variable_line(out, current, counts[current]);
 			else
 				put_variable_line(out, current, count_block_ahead(in, ahead));
+			entries = 0;
 			break;
 		case kind::metadata:
 			break;
 		case kind::entry:
+			if (in_table(current) && entries == counts[current])
+				fail_changed(in);
+			entries++;
 			process(*c, out);
 			break;
 		case kind::unrecognised:
@@ -100,6 +145,9 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, output &out)
 			break;
 		}
 	}
+	check_block(in, counts, current, entries);
+	if (index != headers)
+		fail_changed(in);
 }
 
 } // namespace
@@ -113,11 +161,18 @@ void convert(std::FILE *in, const char *path, output &out)
 	entry_counts counts{};
 
 	std::setvbuf(in, nullptr, _IONBF, 0);
+	copy_if_unrewindable(pass);
+	stamp before = stamp_of(in);
 	std::int64_t headers = tally(pass, counts);
+	std::int64_t tallied = pass.offset;
 	flush_diagnostics();
 	start_over(pass);
 	put_count_line(out, headers > 0 ? headers : 1);
-	emit(pass, ahead, counts, out);
+	emit(pass, ahead, counts, headers, out);
+	if (pass.offset != tallied || !same(before, stamp_of(in)))
+		fail_changed(pass);
+	if (pass.stream != in)
+		std::fclose(pass.stream);
 	flush_diagnostics();
 	flush(out);
 }

@@ -1,7 +1,12 @@
 #include "driver/reader.h"
 
+#include <array>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "driver/diagnostics.h"
 
@@ -11,6 +16,31 @@ void seek(reader &in, std::int64_t offset)
 {
 	if (std::fseek(in.stream, static_cast<long>(offset), SEEK_SET) != 0)
 		fail("Could not rewind file %s\n", in.path);
+}
+
+[[noreturn]] void fail_to_copy(const reader &in)
+{
+	fail("Could not copy file %s to a temporary file\n", in.path);
+}
+
+// A file that no other user can open or name: one with no name at all,
+// or, where the file system cannot make such, one unlinked at once.
+int temporary_file()
+{
+	const char *folder = std::getenv("TMPDIR");
+	if (folder == nullptr || *folder == '\0')
+		folder = "/tmp";
+	int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+	if (fd >= 0)
+		return fd;
+	std::array<char, 4096> name;
+	int length = std::snprintf(name.data(), name.size(), "%s/vblocks.XXXXXX", folder);
+	if (length < 0 || static_cast<std::size_t>(length) >= name.size())
+		return -1;
+	fd = mkostemp(name.data(), O_CLOEXEC);
+	if (fd >= 0)
+		unlink(name.data());
+	return fd;
 }
 
 // The bits of word w that stand for bytes in [from, to).
@@ -36,6 +66,8 @@ void refill(reader &in)
 	std::size_t got = std::fread(b.bytes.data() + kept, 1, read_size - kept, in.stream);
 	if (std::ferror(in.stream))
 		fail("Could not read file %s\n", in.path);
+	if (in.copy >= 0 && !write_all(in.copy, {b.bytes.data() + kept, got}))
+		fail_to_copy(in);
 	in.end = kept + got;
 	in.offset += static_cast<std::int64_t>(got);
 	in.at_end = std::feof(in.stream) != 0;
@@ -79,8 +111,27 @@ std::int64_t pass_entry_lines(reader &in)
 	return passed;
 }
 
+void copy_if_unrewindable(reader &in)
+{
+	struct stat status;
+	// A stream with no file descriptor lives in memory and can be reread.
+	if (fstat(fileno(in.stream), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))
+		return;
+	in.copy = temporary_file();
+	if (in.copy < 0)
+		fail_to_copy(in);
+}
+
 void start_over(reader &in)
 {
+	if (in.copy >= 0) {
+		std::FILE *copy = fdopen(in.copy, "r");
+		if (copy == nullptr)
+			fail_to_copy(in);
+		std::setvbuf(copy, nullptr, _IONBF, 0);
+		in.stream = copy;
+		in.copy = -1;
+	}
 	seek(in, 0);
 	in.view = in.own;
 	in.begin = in.end = 0;
@@ -90,6 +141,7 @@ void start_over(reader &in)
 
 void start_ahead(reader &ahead, const reader &in)
 {
+	ahead.stream = in.stream;
 	ahead.view = in.view;
 	ahead.begin = in.begin;
 	ahead.end = in.end;

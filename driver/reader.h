@@ -38,6 +38,7 @@ struct reader {
 	std::size_t end = 0;
 	std::int64_t offset = 0; // the stream's position: just past bytes[end)
 	bool at_end = false;
+	int copy = -1; // where the first pass copies input that cannot be reread
 };
 
 // Moves the unread bytes to the start of the buffer and reads more after
@@ -74,7 +75,13 @@ inline std::optional<chunk> next_chunk(reader &in)
 // on from there.
 std::int64_t pass_entry_lines(reader &in);
 
-// Goes back to the start of the input for the second pass.
+// When the input cannot be read twice (a pipe, a FIFO, a terminal), has
+// the first pass copy it to an unlinked temporary file in $TMPDIR or /tmp,
+// for start_over to read from.
+void copy_if_unrewindable(reader &in);
+
+// Goes back to the start of the input, or of its copy, for the second
+// pass.
 void start_over(reader &in);
 
 // Sets ahead to read on from where in stands, then, once it has, puts
