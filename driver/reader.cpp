@@ -120,6 +120,9 @@ void copy_if_unrewindable(reader &in)
 	in.copy = temporary_file();
 	if (in.copy < 0)
 		fail_to_copy(in);
+	// A pipe that holds more takes fewer turns of its writer and us.
+	if (S_ISFIFO(status.st_mode))
+		fcntl(fileno(in.stream), F_SETPIPE_SZ, read_size);
 }
 
 void start_over(reader &in)
