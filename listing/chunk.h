@@ -43,7 +43,7 @@ inline kind classify(std::string_view chunk)
 
 // A chunk as the reader hands it out: its text, and the bitmaps of the
 // blanks, Vs and NULs in it (see byte_maps), in which bit first stands for
-// text[0].
+// text[0]; each has a word beyond the chunk's last.
 struct chunk {
 	std::string_view text;
 	const std::uint64_t *blanks;

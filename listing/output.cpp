@@ -50,8 +50,9 @@ struct number {
 number reference_number(std::string_view rest, number last, char *&spare)
 {
 	std::size_t n = 0;
+	std::size_t most = std::min(rest.size(), std::size_t{10});
 	std::uint64_t plain = 0;
-	for (; n < rest.size() && n < 10 && is_digit(rest[n]); n++)
+	for (; n < most && is_digit(rest[n]); n++)
 		plain = plain * 10 + static_cast<unsigned>(rest[n] - '0');
 	if (n > 0 && n < 10 && (rest[0] != '0' || n == 1))
 		return {static_cast<std::int32_t>(plain), static_cast<std::uint32_t>(n), rest.data()};
@@ -92,16 +93,14 @@ void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
 
 void process(const chunk &entry, output &out)
 {
-	// The line: the chunk's characters before its first NUL, or before
-	// the newline that ends it.
+	// The line: the chunk's characters before the newline that ends it,
+	// or before its first NUL. It is looked at 64 characters at a time,
+	// with the bits that the maps hold for them.
 	const char *text = entry.text.data();
-	std::size_t first = entry.first;
 	std::size_t size = std::min(entry.text.size(), max_chunk);
-	std::size_t length = next_bit(entry.nuls, first, first + size) - first;
-	if (length == size && length > 0 && text[length - 1] == '\n')
-		length--;
-	std::size_t end = first + length;
-	std::size_t lead = next_bit(entry.blanks, first, end) - first;
+	std::size_t length = size > 0 && text[size - 1] == '\n' ? size - 1 : size;
+	std::size_t lead = length;
+	bool lead_found = false;
 
 	// References cannot overlap, as no letter of the word but its first
 	// is a V. A reference with no number after it repeats the last number
@@ -111,21 +110,37 @@ void process(const chunk &entry, output &out)
 	char *spare = formatted.data();
 	std::size_t count = 0;
 	number last{0, 1, "0"};
-	for (std::size_t at = next_bit(entry.vees, first, end); at < end; at = next_bit(entry.vees, at + 1, end)) {
-		std::size_t i = at - first;
-		if (length - i >= reference.size() && std::memcmp(text + i, reference.data(), reference.size()) == 0) {
-			i += reference.size();
-			last = reference_number({text + i, length - i}, last, spare);
-			numbers[count++] = last;
+	for (std::size_t from = 0; from < length; from += 64) {
+		std::size_t at = entry.first + from;
+		std::uint64_t in_line = bits_below(length - from);
+		if (std::uint64_t nuls = bits_from(entry.nuls, at) & in_line) {
+			length = from + static_cast<std::size_t>(std::countr_zero(nuls));
+			in_line = bits_below(length - from);
+		}
+		std::uint64_t blanks = bits_from(entry.blanks, at) & in_line;
+		if (!lead_found && blanks != 0) {
+			lead = from + static_cast<std::size_t>(std::countr_zero(blanks));
+			lead_found = true;
+		}
+		for (std::uint64_t vees = bits_from(entry.vees, at) & in_line; vees != 0; vees &= vees - 1) {
+			std::size_t i = from + static_cast<std::size_t>(std::countr_zero(vees));
+			if (length - i >= reference.size() &&
+			    std::memcmp(text + i, reference.data(), reference.size()) == 0) {
+				i += reference.size();
+				last = reference_number({text + i, length - i}, last, spare);
+				numbers[count++] = last;
+			}
 		}
 	}
+	lead = std::min(lead, length);
 
 	// The lead token, then " %d" for the count and for each number.
 	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
 	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
 	char *at = reserve(out, longest);
-	std::memcpy(at, text, lead);
-	at += lead;
+	// Lead tokens are short: a plain loop beats a call to memcpy.
+	for (std::size_t i = 0; i < lead; i++)
+		*at++ = text[i];
 	*at++ = ' ';
 	at = decimal(at, static_cast<std::int64_t>(count));
 	for (std::size_t i = 0; i < count; i++) {

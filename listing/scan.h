@@ -34,6 +34,20 @@ void map_bytes_avx2(std::string_view data, const byte_maps &maps);
 bool has_avx2();
 #endif
 
+// The 64 bits of a map from bit at on. It reads the word after the one
+// that holds bit at, which every map must have.
+inline std::uint64_t bits_from(const std::uint64_t *map, std::size_t at)
+{
+	std::size_t shift = at % 64;
+	return map[at / 64] >> shift | map[at / 64 + 1] << 1 << (63 - shift);
+}
+
+// The bits for the first n positions of a word.
+inline std::uint64_t bits_below(std::size_t n)
+{
+	return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
 // The first set bit at or after from and before to; to when there is none.
 inline std::size_t next_bit(const std::uint64_t *bits, std::size_t from, std::size_t to)
 {

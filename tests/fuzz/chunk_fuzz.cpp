@@ -45,7 +45,7 @@ void check_header(const std::string &chunk)
 void check_entry(const std::string &chunk, std::size_t first)
 {
 	std::string placed = std::string(first, '-') + chunk;
-	std::size_t words = bitmap_words(placed.size());
+	std::size_t words = bitmap_words(placed.size()) + 1;
 	std::vector<std::uint64_t> maps(5 * words);
 	std::uint64_t *map = maps.data();
 	map_bytes(placed, {map, map + words, map + 2 * words, map + 3 * words, map + 4 * words});

@@ -23,7 +23,7 @@ std::string processed(std::string_view text)
 	std::string result;
 	for (std::size_t first = 0; first < 64; first++) {
 		std::string placed = std::string(first, 'V') + std::string(text);
-		std::size_t words = bitmap_words(placed.size());
+		std::size_t words = bitmap_words(placed.size()) + 1;
 		std::vector<std::uint64_t> maps(5 * words);
 		std::uint64_t *map = maps.data();
 		map_bytes(placed, {map, map + words, map + 2 * words, map + 3 * words, map + 4 * words});
