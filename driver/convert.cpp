@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <sys/stat.h>
 
 #include "driver/diagnostics.h"
@@ -13,6 +14,8 @@ namespace {
 // the blocks of later ones are counted by reading ahead in the emit pass.
 using entry_counts = std::array<std::int64_t, 100>;
 
+constexpr std::int64_t no_limit = std::numeric_limits<std::int64_t>::max();
+
 bool in_table(std::int32_t variable)
 {
 	return variable >= 0 && static_cast<std::size_t>(variable) < entry_counts{}.size();
@@ -23,13 +26,13 @@ bool in_table(std::int32_t variable)
 std::int64_t count_block_ahead(const reader &in, reader &ahead)
 {
 	start_ahead(ahead, in);
-	std::int64_t entries = pass_entry_lines(ahead);
+	std::int64_t entries = take_entry_lines(ahead, no_limit).count;
 	while (auto c = next_chunk(ahead)) {
 		kind k = classify(c->text);
 		if (k == kind::header)
 			break;
 		entries += k == kind::entry;
-		entries += pass_entry_lines(ahead);
+		entries += take_entry_lines(ahead, no_limit).count;
 	}
 	end_ahead(ahead, in);
 	return entries;
@@ -92,7 +95,7 @@ std::int64_t tally(reader &in, entry_counts &counts)
 	std::int32_t current = -1;
 	std::int64_t index = 0;
 	for (;;) {
-		add_entries(counts, current, pass_entry_lines(in));
+		add_entries(counts, current, take_entry_lines(in, no_limit).count);
 		auto c = next_chunk(in);
 		if (!c)
 			return index;
@@ -119,7 +122,13 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 	std::int32_t current = -1;
 	std::int64_t index = 0;
 	std::int64_t entries = 0; // written in the current block
-	while (auto c = next_chunk(in)) {
+	for (;;) {
+		entry_lines run = take_entry_lines(in, in_table(current) ? counts[current] - entries : no_limit);
+		entries += run.count;
+		process(run.lines, out);
+		auto c = next_chunk(in);
+		if (!c)
+			break;
 		switch (classify(c->text)) {
 		case kind::header:
 			check_block(in, counts, current, entries);

@@ -71,21 +71,20 @@ void refill(reader &in)
 	in.end = kept + got;
 	in.offset += static_cast<std::int64_t>(got);
 	in.at_end = std::feof(in.stream) != 0;
-	map_bytes({b.bytes.data(), in.end},
-		  {b.newlines.data(), b.dashes.data(), b.blanks.data(), b.vees.data(), b.nuls.data()});
+	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data(), b.marks.data()});
 }
 
-std::int64_t pass_entry_lines(reader &in)
+entry_lines take_entry_lines(reader &in, std::int64_t most)
 {
 	const buffer &b = *in.view;
-	std::size_t line = in.begin; // where the line to be passed begins
-	if (line == in.end || b.bytes[line] != '-')
-		return 0;
+	std::size_t begin = in.begin;
+	std::size_t line = begin; // where the next line to be taken begins
+	std::int64_t taken = 0;
 
-	// Each newline ends an entry line; a line that follows one must begin
-	// with a minus sign to be passed too.
-	std::int64_t passed = 0;
-	for (std::size_t w = line / 64; w * 64 < in.end; w++) {
+	// Each newline ends an entry line; the line after it is taken too if
+	// it begins with a minus sign and there is room for it.
+	bool stop = line == in.end || b.bytes[line] != '-';
+	for (std::size_t w = line / 64; !stop && w * 64 < in.end; w++) {
 		std::uint64_t newlines = within(b.newlines[w], w, line, in.end);
 		if (newlines == 0) {
 			if (w * 64 + 64 - line >= max_chunk)
@@ -98,17 +97,18 @@ std::int64_t pass_entry_lines(reader &in)
 		std::uint64_t last = in.end - w * 64 <= 64 ? std::uint64_t{1} << (in.end - 1 - w * 64) : 0;
 		std::uint64_t dash_after = b.dashes[w] >> 1 | b.dashes[w + 1] << 63;
 		std::uint64_t stops = newlines & (~dash_after | last);
-		if (stops != 0) {
-			std::uint64_t through = stops ^ (stops - 1); // up to its lowest bit
-			passed += std::popcount(newlines & through);
-			line = w * 64 + static_cast<std::size_t>(std::countr_zero(stops)) + 1;
-			break;
+		stop = stops != 0;
+		std::uint64_t ends = stop ? newlines & (stops ^ (stops - 1)) : newlines;
+		for (; taken + std::popcount(ends) > most; stop = true)
+			ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
+		if (ends != 0) {
+			taken += std::popcount(ends);
+			line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
 		}
-		passed += std::popcount(newlines);
-		line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
 	}
 	in.begin = line;
-	return passed;
+	chunk lines{{b.bytes.data() + begin, line - begin}, b.marks.data(), begin};
+	return {lines, taken};
 }
 
 void copy_if_unrewindable(reader &in)

@@ -24,7 +24,7 @@ static_assert(read_size >= max_chunk && read_size % 64 == 0, "a read holds a who
 // spare, so that the bit after any buffered byte may be looked at.
 struct buffer {
 	std::array<char, read_size> bytes;
-	std::array<std::uint64_t, read_size / 64 + 1> newlines, dashes, blanks, vees, nuls;
+	std::array<std::uint64_t, read_size / 64 + 1> newlines, dashes, marks;
 };
 
 struct reader {
@@ -55,11 +55,7 @@ inline std::optional<chunk> next_chunk(reader &in)
 		std::size_t newline = next_bit(b.newlines.data(), in.begin, reach) - in.begin;
 		std::size_t length = chunk_length(newline, available, in.at_end);
 		if (length != 0) {
-			chunk c{{b.bytes.data() + in.begin, length},
-				b.blanks.data(),
-				b.vees.data(),
-				b.nuls.data(),
-				in.begin};
+			chunk c{{b.bytes.data() + in.begin, length}, b.marks.data(), in.begin};
 			in.begin += length;
 			return c;
 		}
@@ -69,11 +65,16 @@ inline std::optional<chunk> next_chunk(reader &in)
 	}
 }
 
-// Passes the entry lines that follow one another from where in stands,
-// each whole in one chunk, and returns how many there were. It stops
-// before any other chunk and where the buffer runs out; next_chunk goes
-// on from there.
-std::int64_t pass_entry_lines(reader &in);
+// A run of entry lines, each whole in one chunk and ended by a newline.
+struct entry_lines {
+	chunk lines;
+	std::int64_t count;
+};
+
+// Takes the run of at most most entry lines that stands where in stands;
+// it may be empty. It stops before any other chunk and where the buffer
+// runs out; next_chunk goes on from there.
+entry_lines take_entry_lines(reader &in, std::int64_t most);
 
 // When the input cannot be read twice (a pipe, a FIFO, a terminal), has
 // the first pass copy it to an unlinked temporary file in $TMPDIR or /tmp,

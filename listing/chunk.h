@@ -41,14 +41,12 @@ inline kind classify(std::string_view chunk)
 	return kind::unrecognised;
 }
 
-// A chunk as the reader hands it out: its text, and the bitmaps of the
-// blanks, Vs and NULs in it (see byte_maps), in which bit first stands for
-// text[0]; each has a word beyond the chunk's last.
+// Text as the reader hands it out, a chunk or a run of whole entry lines,
+// with the bitmap of its marks (see byte_maps), in which bit first stands
+// for text[0]; it has a word beyond the last that the text needs.
 struct chunk {
 	std::string_view text;
-	const std::uint64_t *blanks;
-	const std::uint64_t *vees;
-	const std::uint64_t *nuls;
+	const std::uint64_t *marks;
 	std::size_t first;
 };
 

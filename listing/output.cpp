@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
+#include <span>
 
 #include "driver/diagnostics.h"
 #include "listing/scan.h"
@@ -35,34 +37,58 @@ char *decimal(char *at, std::int64_t n)
 	return std::to_chars(at, at + number_room, n).ptr;
 }
 
-// One reference's number: its value, and its digits as "%d" writes it.
-// A plain aggregate, so that an array of them costs nothing to set up.
+// Where the digits of a reference's number, as "%d" writes it, stand.
 struct number {
-	std::int32_t value;
-	std::uint32_t size;
 	const char *digits;
+	std::size_t size;
 };
 
-// The number that "Variable%d" reads from rest, the text after the word,
-// or last when there is none. Plain decimal digits, the common case, are
-// taken as they stand in the line; any other number is formatted into
-// spare, which moves past it.
-number reference_number(std::string_view rest, number last, char *&spare)
+// Writes at at the number that "Variable%d" reads from rest, the text
+// after the word, or last when there is none, and makes it the last.
+// Plain decimal digits, the common case, are copied as they stand.
+char *put_reference_number(char *at, std::string_view rest, number &last)
 {
 	std::size_t n = 0;
-	std::size_t most = std::min(rest.size(), std::size_t{10});
-	std::uint64_t plain = 0;
-	for (; n < most && is_digit(rest[n]); n++)
-		plain = plain * 10 + static_cast<unsigned>(rest[n] - '0');
-	if (n > 0 && n < 10 && (rest[0] != '0' || n == 1))
-		return {static_cast<std::int32_t>(plain), static_cast<std::uint32_t>(n), rest.data()};
+	for (std::size_t most = std::min(rest.size(), std::size_t{10}); n < most && is_digit(rest[n]);)
+		n++;
+	if (n > 0 && n < 10 && (rest[0] != '0' || n == 1)) {
+		last = {rest.data(), n};
+	} else {
+		std::int32_t before = read_decimal({last.digits, last.size}, 0);
+		if (std::int32_t value = read_decimal(rest, before); value != before) {
+			char *end = decimal(at, value);
+			last = {at, static_cast<std::size_t>(end - at)};
+			return end;
+		}
+	}
+	for (std::size_t d = 0; d < last.size; d++)
+		*at++ = last.digits[d];
+	return at;
+}
 
-	std::int32_t value = read_decimal(rest, last.value);
-	if (value == last.value)
-		return last;
-	char *start = spare;
-	spare = decimal(spare, value);
-	return {value, static_cast<std::uint32_t>(spare - start), start};
+// Writes the rewritten form of the entry line [0, length) of text, whose
+// lead token ends at lead and whose references begin at refs.
+void put_entry_line(output &out, const char *text, std::size_t lead, std::size_t length,
+		    std::span<const std::uint16_t> refs)
+{
+	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
+	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
+	char *at = reserve(out, longest);
+	// Lead tokens are short: a plain loop beats a call to memcpy.
+	for (std::size_t i = 0; i < lead; i++)
+		*at++ = text[i];
+	*at++ = ' ';
+	at = decimal(at, static_cast<std::int64_t>(refs.size()));
+	// A reference with no number after it repeats the last number read on
+	// the line, or 0 before any.
+	number last{"0", 1};
+	for (std::size_t ref : refs) {
+		*at++ = ' ';
+		ref += reference.size();
+		at = put_reference_number(at, {text + ref, length - ref}, last);
+	}
+	*at++ = '\n';
+	commit(out, at);
 }
 
 } // namespace
@@ -91,63 +117,49 @@ void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
 	commit(out, at);
 }
 
-void process(const chunk &entry, output &out)
+void process(const chunk &lines, output &out)
 {
-	// The line: the chunk's characters before the newline that ends it,
-	// or before its first NUL. It is looked at 64 characters at a time,
-	// with the bits that the maps hold for them.
-	const char *text = entry.text.data();
-	std::size_t size = std::min(entry.text.size(), max_chunk);
-	std::size_t length = size > 0 && text[size - 1] == '\n' ? size - 1 : size;
-	std::size_t lead = length;
-	bool lead_found = false;
-
-	// References cannot overlap, as no letter of the word but its first
-	// is a V. A reference with no number after it repeats the last number
-	// read on the line, or 0 before any.
-	std::array<number, max_references> numbers;
-	std::array<char, max_references * number_room> formatted;
-	char *spare = formatted.data();
+	// The marks are walked in order, 64 characters at a time. A line ends
+	// at its newline, or at the end of the text; only what stands before
+	// its first NUL counts. References cannot overlap, as no letter of the
+	// word but its first is a V.
+	constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+	const char *text = lines.text.data();
+	std::size_t size = lines.text.size();
+	std::size_t start = 0; // of the line being read
+	std::size_t lead = none;
+	std::size_t cut = none;
+	std::array<std::uint16_t, max_references> refs;
 	std::size_t count = 0;
-	number last{0, 1, "0"};
-	for (std::size_t from = 0; from < length; from += 64) {
-		std::size_t at = entry.first + from;
-		std::uint64_t in_line = bits_below(length - from);
-		if (std::uint64_t nuls = bits_from(entry.nuls, at) & in_line) {
-			length = from + static_cast<std::size_t>(std::countr_zero(nuls));
-			in_line = bits_below(length - from);
-		}
-		std::uint64_t blanks = bits_from(entry.blanks, at) & in_line;
-		if (!lead_found && blanks != 0) {
-			lead = from + static_cast<std::size_t>(std::countr_zero(blanks));
-			lead_found = true;
-		}
-		for (std::uint64_t vees = bits_from(entry.vees, at) & in_line; vees != 0; vees &= vees - 1) {
-			std::size_t i = from + static_cast<std::size_t>(std::countr_zero(vees));
-			if (length - i >= reference.size() &&
-			    std::memcmp(text + i, reference.data(), reference.size()) == 0) {
-				i += reference.size();
-				last = reference_number({text + i, length - i}, last, spare);
-				numbers[count++] = last;
+	auto put_line = [&](std::size_t end) {
+		end = std::min(cut, end) - start;
+		put_entry_line(out, text + start, std::min(lead - start, end), end, {refs.data(), count});
+	};
+	for (std::size_t from = 0; from < size; from += 64) {
+		std::uint64_t marks = bits_from(lines.marks, lines.first + from) & bits_below(size - from);
+		for (; marks != 0; marks &= marks - 1) {
+			std::size_t i = from + static_cast<std::size_t>(std::countr_zero(marks));
+			switch (text[i]) {
+			case '\n':
+				put_line(i);
+				start = i + 1;
+				lead = cut = none;
+				count = 0;
+				break;
+			case '\0':
+				cut = std::min(cut, i);
+				break;
+			case ' ':
+				lead = std::min(lead, i);
+				break;
+			default: // a V
+				if (cut == none && size - i >= reference.size() &&
+				    std::memcmp(text + i, reference.data(), reference.size()) == 0 &&
+				    count < refs.size())
+					refs[count++] = static_cast<std::uint16_t>(i - start);
 			}
 		}
 	}
-	lead = std::min(lead, length);
-
-	// The lead token, then " %d" for the count and for each number.
-	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
-	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
-	char *at = reserve(out, longest);
-	// Lead tokens are short: a plain loop beats a call to memcpy.
-	for (std::size_t i = 0; i < lead; i++)
-		*at++ = text[i];
-	*at++ = ' ';
-	at = decimal(at, static_cast<std::int64_t>(count));
-	for (std::size_t i = 0; i < count; i++) {
-		*at++ = ' ';
-		for (std::uint32_t d = 0; d < numbers[i].size; d++)
-			*at++ = numbers[i].digits[d];
-	}
-	*at++ = '\n';
-	commit(out, at);
+	if (start < size)
+		put_line(size);
 }

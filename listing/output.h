@@ -22,8 +22,9 @@ void flush(output &out);
 void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
 
-// Writes the rewritten form of one entry line chunk, which as the reader
-// cuts it holds a newline only at its end: its lead token, the number of
-// "Variable" references, then each reference's number. Only the first
-// max_chunk characters, all that one read yields, are looked at.
-void process(const chunk &entry, output &out);
+// Writes the rewritten form of each entry line in lines, one chunk or a
+// run of them, each ended by a newline but perhaps the last: its lead
+// token, the number of "Variable" references, then each reference's
+// number. Only the first max_chunk characters of a line, all that one
+// read yields, are looked at.
+void process(const chunk &lines, output &out);

@@ -17,9 +17,9 @@ inline constexpr std::size_t bitmap_words(std::size_t bytes)
 struct byte_maps {
 	std::uint64_t *newlines; // '\n', which ends a line
 	std::uint64_t *dashes;   // '-', which begins an entry line
-	std::uint64_t *blanks;   // ' ', which ends a lead token
-	std::uint64_t *vees;     // 'V', which may begin a reference
-	std::uint64_t *nuls;     // NUL, after which a chunk does not count
+	// What matters inside an entry line: ' ' ends its lead token, 'V' may
+	// begin a reference, NUL cuts it short and '\n' ends it.
+	std::uint64_t *marks;
 };
 
 // Fills the maps for data with the widest kernel the processor has,

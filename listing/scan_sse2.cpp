@@ -22,29 +22,21 @@ void map_bytes_sse2(std::string_view data, const byte_maps &maps)
 	for (std::size_t w = 0; w < whole; w++) {
 		std::uint64_t newlines = 0;
 		std::uint64_t dashes = 0;
-		std::uint64_t blanks = 0;
-		std::uint64_t vees = 0;
-		std::uint64_t nuls = 0;
+		std::uint64_t marks = 0;
 		for (std::size_t part = 0; part < 4; part++) {
 			__m128i bytes =
 				_mm_loadu_si128(reinterpret_cast<const __m128i *>(data.data() + 64 * w + 16 * part));
 			std::size_t shift = 16 * part;
-			newlines |= mask(_mm_cmpeq_epi8(bytes, newline)) << shift;
+			auto is_newline = _mm_cmpeq_epi8(bytes, newline);
+			newlines |= mask(is_newline) << shift;
 			dashes |= mask(_mm_cmpeq_epi8(bytes, dash)) << shift;
-			blanks |= mask(_mm_cmpeq_epi8(bytes, blank)) << shift;
-			vees |= mask(_mm_cmpeq_epi8(bytes, v)) << shift;
-			nuls |= mask(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) << shift;
+			auto ends = _mm_or_si128(is_newline, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+			auto inner = _mm_or_si128(_mm_cmpeq_epi8(bytes, blank), _mm_cmpeq_epi8(bytes, v));
+			marks |= mask(_mm_or_si128(ends, inner)) << shift;
 		}
 		maps.newlines[w] = newlines;
 		maps.dashes[w] = dashes;
-		maps.blanks[w] = blanks;
-		maps.vees[w] = vees;
-		maps.nuls[w] = nuls;
+		maps.marks[w] = marks;
 	}
-	map_bytes_plain(data.substr(64 * whole),
-			{maps.newlines + whole,
-			 maps.dashes + whole,
-			 maps.blanks + whole,
-			 maps.vees + whole,
-			 maps.nuls + whole});
+	map_bytes_plain(data.substr(64 * whole), {maps.newlines + whole, maps.dashes + whole, maps.marks + whole});
 }

@@ -46,12 +46,11 @@ void check_entry(const std::string &chunk, std::size_t first)
 {
 	std::string placed = std::string(first, '-') + chunk;
 	std::size_t words = bitmap_words(placed.size()) + 1;
-	std::vector<std::uint64_t> maps(5 * words);
+	std::vector<std::uint64_t> maps(3 * words);
 	std::uint64_t *map = maps.data();
-	map_bytes(placed, {map, map + words, map + 2 * words, map + 3 * words, map + 4 * words});
+	map_bytes(placed, {map, map + words, map + 2 * words});
 	output out{-1};
-	process({std::string_view(placed).substr(first), map + 2 * words, map + 3 * words, map + 4 * words, first},
-		out);
+	process({std::string_view(placed).substr(first), map + 2 * words, first}, out);
 	std::string_view written(out.bytes.data(), out.used);
 
 	std::string line = chunk.c_str();
