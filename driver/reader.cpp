@@ -47,11 +47,7 @@ int temporary_file()
 std::uint64_t within(std::uint64_t bits, std::size_t w, std::size_t from, std::size_t to)
 {
 	std::size_t low = w * 64;
-	if (from > low)
-		bits &= ~std::uint64_t{0} << (from - low);
-	if (to < low + 64)
-		bits &= (std::uint64_t{1} << (to - low)) - 1;
-	return bits;
+	return bits & ~bits_below(from > low ? from - low : 0) & bits_below(to - low);
 }
 
 } // namespace
@@ -113,9 +109,12 @@ entry_lines take_entry_lines(reader &in, std::int64_t most)
 
 void copy_if_unrewindable(reader &in)
 {
+	// A stream with no file descriptor lives in memory and can be reread,
+	// and so can a file, a block device or, for what reading it is worth,
+	// a folder.
 	struct stat status;
-	// A stream with no file descriptor lives in memory and can be reread.
-	if (fstat(fileno(in.stream), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))
+	if (fstat(fileno(in.stream), &status) != 0 ||
+	    !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode)))
 		return;
 	in.copy = temporary_file();
 	if (in.copy < 0)

@@ -121,8 +121,9 @@ void process(const chunk &lines, output &out)
 {
 	// The marks are walked in order, 64 characters at a time. A line ends
 	// at its newline, or at the end of the text; only what stands before
-	// its first NUL counts. References cannot overlap, as no letter of the
-	// word but its first is a V.
+	// its first NUL, and within max_chunk characters, counts. References
+	// cannot overlap, as no letter of the word but its first is a V, so a
+	// line holds at most max_references.
 	constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
 	const char *text = lines.text.data();
 	std::size_t size = lines.text.size();
@@ -132,7 +133,7 @@ void process(const chunk &lines, output &out)
 	std::array<std::uint16_t, max_references> refs;
 	std::size_t count = 0;
 	auto put_line = [&](std::size_t end) {
-		end = std::min(cut, end) - start;
+		end = std::min({cut, end, start + max_chunk}) - start;
 		put_entry_line(out, text + start, std::min(lead - start, end), end, {refs.data(), count});
 	};
 	for (std::size_t from = 0; from < size; from += 64) {
@@ -153,9 +154,8 @@ void process(const chunk &lines, output &out)
 				lead = std::min(lead, i);
 				break;
 			default: // a V
-				if (cut == none && size - i >= reference.size() &&
-				    std::memcmp(text + i, reference.data(), reference.size()) == 0 &&
-				    count < refs.size())
+				if (cut == none && std::min(size, start + max_chunk) - i >= reference.size() &&
+				    std::memcmp(text + i, reference.data(), reference.size()) == 0)
 					refs[count++] = static_cast<std::uint16_t>(i - start);
 			}
 		}

@@ -74,10 +74,10 @@ void check_entry(const std::string &chunk, std::size_t first)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	if (size == 0 || size > max_chunk + 1)
+	if (size < 2 || size > max_chunk + 1)
 		return 0;
-	// The first byte places the chunk; the chunk ends at its first newline,
-	// as the reader cuts it.
+	// The first byte places the chunk, which as the reader cuts it is never
+	// empty and ends at its first newline.
 	std::string chunk(reinterpret_cast<const char *>(data) + 1, size - 1);
 	if (std::size_t newline = chunk.find('\n'); newline != chunk.npos)
 		chunk.resize(newline + 1);
