@@ -50,6 +50,17 @@ std::uint64_t within(std::uint64_t bits, std::size_t w, std::size_t from, std::s
 	return bits & ~bits_below(from > low ? from - low : 0) & bits_below(to - low);
 }
 
+// The lowest n set bits of bits.
+std::uint64_t lowest_bits(std::uint64_t bits, std::int64_t n)
+{
+	std::uint64_t kept = 0;
+	for (; n > 0 && bits != 0; n--) {
+		kept |= bits & (~bits + 1);
+		bits &= bits - 1;
+	}
+	return kept;
+}
+
 } // namespace
 
 void refill(reader &in)
@@ -95,8 +106,10 @@ entry_lines take_entry_lines(reader &in, std::int64_t most)
 		std::uint64_t stops = newlines & (~dash_after | last);
 		stop = stops != 0;
 		std::uint64_t ends = stop ? newlines & (stops ^ (stops - 1)) : newlines;
-		for (; taken + std::popcount(ends) > most; stop = true)
-			ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
+		if (taken + std::popcount(ends) > most) {
+			ends = lowest_bits(ends, most - taken);
+			stop = true;
+		}
 		if (ends != 0) {
 			taken += std::popcount(ends);
 			line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
