@@ -1,28 +1,18 @@
 #include "driver/diagnostics.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
+
+#include "listing/chunk.h"
 
 namespace {
 
 std::array<char, std::size_t{64} * 1024> pending;
 std::size_t used = 0;
-
-void put(std::string_view text)
-{
-	if (pending.size() - used < text.size())
-		flush_diagnostics();
-	if (pending.size() < text.size()) {
-		write_all(STDERR_FILENO, text);
-		return;
-	}
-	text.copy(pending.data() + used, text.size());
-	used += text.size();
-}
 
 } // namespace
 
@@ -58,7 +48,13 @@ void fail(const char *format, ...)
 
 void report_unrecognised(std::string_view chunk)
 {
-	put("trouble: unrecognized input line: ");
-	put(chunk.substr(0, chunk.find('\0')));
-	put("\n");
+	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
+	chunk = chunk.substr(0, std::min(chunk.find('\0'), max_chunk));
+	if (pending.size() - used < prefix.size() + chunk.size() + 1)
+		flush_diagnostics();
+	char *at = pending.data() + used;
+	at = std::copy(prefix.begin(), prefix.end(), at);
+	at = std::copy(chunk.begin(), chunk.end(), at);
+	*at++ = '\n';
+	used = static_cast<std::size_t>(at - pending.data());
 }
