@@ -34,6 +34,11 @@ void commit(output &out, const char *end)
 
 char *decimal(char *at, std::int64_t n)
 {
+	// Most counts are one digit.
+	if (n >= 0 && n < 10) {
+		*at = static_cast<char>('0' + n);
+		return at + 1;
+	}
 	return std::to_chars(at, at + number_room, n).ptr;
 }
 
