@@ -27,27 +27,6 @@ TEST(ChunkLength, CutsAsAFixedBufferedLineReadDoes)
 		EXPECT_EQ(chunk_length(c.newline, c.available, c.at_end), c.want) << c.newline << " " << c.available;
 }
 
-TEST(Classify, FirstMatchingTestDecides)
-{
-	struct {
-		std::string_view chunk;
-		kind want;
-	} cases[] = {
-		{"VAR Variable0\n", kind::header},
-		{"VARIANT\n", kind::header},
-		{"META\n", kind::metadata},
-		{"-", kind::entry},
-		{"MET\n", kind::unrecognised},
-		{"VA\0R\n"sv, kind::unrecognised},
-		{"Meta\n", kind::unrecognised},
-		{" META\n", kind::unrecognised},
-		{" -1\n", kind::unrecognised},
-		{"\n", kind::unrecognised},
-	};
-	for (const auto &c : cases)
-		EXPECT_EQ(classify(c.chunk), c.want) << c.chunk;
-}
-
 TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 {
 	struct {
@@ -72,25 +51,4 @@ TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(read_decimal(c.text, 42), c.want) << c.text;
-}
-
-TEST(HeaderNumber, MatchesVarVariablePattern)
-{
-	struct {
-		std::string_view chunk;
-		std::int32_t want;
-	} cases[] = {
-		{"VAR Variable7\n", 7},
-		{"VARVariable7\n", 7},
-		{"VAR Variable 7\n", 7},
-		{"VAR\r\n", 42},
-		{"VAR Variable-7", -7},
-		{"VAR Variable3\r\n", 3},
-		{"VAR variable7\n", 42},
-		{"VARIANT 7\n", 42},
-		{"VAR Variable\n", 42},
-		{"VAR Vari\0able7"sv, 42},
-	};
-	for (const auto &c : cases)
-		EXPECT_EQ(header_number(c.chunk, 42), c.want) << c.chunk;
 }

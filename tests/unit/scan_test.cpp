@@ -45,14 +45,3 @@ TEST(MapBytes, KernelsAgreeWithThePlainLoop)
 		}
 	}
 }
-
-TEST(NextBit, FindsTheFirstSetBitInRange)
-{
-	std::vector<std::uint64_t> bits{0, std::uint64_t{1} << 63, 1, 0};
-	EXPECT_EQ(next_bit(bits.data(), 0, 256), 127);
-	EXPECT_EQ(next_bit(bits.data(), 127, 256), 127);
-	EXPECT_EQ(next_bit(bits.data(), 128, 256), 128);
-	EXPECT_EQ(next_bit(bits.data(), 129, 256), 256);
-	EXPECT_EQ(next_bit(bits.data(), 0, 100), 100);
-	EXPECT_EQ(next_bit(bits.data(), 10, 10), 10);
-}
