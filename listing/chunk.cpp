@@ -1,7 +1,6 @@
 #include "listing/chunk.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
