@@ -20,10 +20,11 @@
 inline constexpr std::size_t read_size = VBLOCKS_READ_SIZE;
 static_assert(read_size >= max_chunk && read_size % 64 == 0, "a read holds a whole chunk and whole words");
 
-// One read's worth of input and its bitmaps; each bitmap has a word to
-// spare, so that the bit after any buffered byte may be looked at.
+// One read's worth of input, with pad bytes to spare, and its bitmaps;
+// each bitmap has a word to spare, so that the bit after any buffered
+// byte may be looked at.
 struct buffer {
-	std::array<char, read_size> bytes;
+	std::array<char, read_size + pad> bytes;
 	std::array<std::uint64_t, read_size / 64 + 1> newlines, dashes, marks;
 };
 

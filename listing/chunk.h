@@ -41,9 +41,14 @@ inline kind classify(std::string_view chunk)
 	return kind::unrecognised;
 }
 
+// Bytes after a chunk's text that may be read, so that short pieces of it
+// are copied in one step.
+inline constexpr std::size_t pad = 16;
+
 // Text as the reader hands it out, a chunk or a run of whole entry lines,
-// with the bitmap of its marks (see byte_maps), in which bit first stands
-// for text[0]; it has a word beyond the last that the text needs.
+// followed by pad readable bytes, with the bitmap of its marks (see
+// byte_maps), in which bit first stands for text[0]; it has a word beyond
+// the last that the text needs.
 struct chunk {
 	std::string_view text;
 	const std::uint64_t *marks;

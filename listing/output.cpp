@@ -42,6 +42,16 @@ char *decimal(char *at, std::int64_t n)
 	return std::to_chars(at, at + number_room, n).ptr;
 }
 
+// Copies n bytes from from: in one step of 16 when n is no more, which
+// reads past them (see chunk) and may write past them.
+char *copy(char *at, const char *from, std::size_t n)
+{
+	if (n > pad)
+		return std::copy_n(from, n, at);
+	std::memmove(at, from, pad);
+	return at + n;
+}
+
 // Where the digits of a reference's number, as "%d" writes it, stand.
 struct number {
 	const char *digits;
@@ -66,9 +76,7 @@ char *put_reference_number(char *at, std::string_view rest, number &last)
 			return end;
 		}
 	}
-	for (std::size_t d = 0; d < last.size; d++)
-		*at++ = last.digits[d];
-	return at;
+	return copy(at, last.digits, last.size);
 }
 
 // Writes the rewritten form of the entry line [0, length) of text, whose
@@ -76,17 +84,15 @@ char *put_reference_number(char *at, std::string_view rest, number &last)
 void put_entry_line(output &out, const char *text, std::size_t lead, std::size_t length,
 		    std::span<const std::uint16_t> refs)
 {
-	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1;
+	constexpr std::size_t longest = max_chunk + (1 + max_references) * (1 + number_room) + 1 + pad;
 	static_assert(longest <= output{}.bytes.size(), "an entry line must fit in the output buffer");
-	char *at = reserve(out, longest);
-	// Lead tokens are short: a plain loop beats a call to memcpy.
-	for (std::size_t i = 0; i < lead; i++)
-		*at++ = text[i];
+	char *at = copy(reserve(out, longest), text, lead);
 	*at++ = ' ';
 	at = decimal(at, static_cast<std::int64_t>(refs.size()));
 	// A reference with no number after it repeats the last number read on
 	// the line, or 0 before any.
-	number last{"0", 1};
+	static constexpr std::array<char, pad> zero{'0'};
+	number last{zero.data(), 1};
 	for (std::size_t ref : refs) {
 		*at++ = ' ';
 		ref += reference.size();

@@ -16,7 +16,8 @@ inline std::string rewritten(std::string_view text, std::size_t first)
 	std::vector<std::uint64_t> maps(3 * words);
 	std::uint64_t *map = maps.data();
 	map_bytes(placed, {map, map + words, map + 2 * words});
+	placed.append(pad, '\0');
 	output out{-1};
-	process({std::string_view(placed).substr(first), map + 2 * words, first}, out);
+	process({std::string_view(placed).substr(first, text.size()), map + 2 * words, first}, out);
 	return {out.bytes.data(), out.used};
 }
