@@ -132,9 +132,10 @@ void copy_if_unrewindable(reader &in)
 	in.copy = temporary_file();
 	if (in.copy < 0)
 		fail_to_copy(in);
-	// A pipe that holds more takes fewer turns of its writer and us.
+	// A pipe that holds more takes fewer turns of its writer and us; 1 MiB
+	// is the most an unprivileged process may ask for by default.
 	if (S_ISFIFO(status.st_mode))
-		fcntl(fileno(in.stream), F_SETPIPE_SZ, read_size);
+		fcntl(fileno(in.stream), F_SETPIPE_SZ, 1 << 20);
 }
 
 void start_over(reader &in)
