@@ -43,6 +43,7 @@ TEST(Process, RewritesEntryLines)
 		{"-1 Variable99999999999 Variable-99999999999\n", "-1 2 2147483647 -2147483648\n"},
 		{"-V Vari\n", "-V 0\n"},
 		{"-2 Variable007 Variable+5 Variable1000000000\n", "-2 3 7 5 1000000000\n"},
+		{"-3 Variable-4 Variables Variable 5\n", "-3 3 -4 -4 5\n"},
 	};
 	// One after another, the lines make a run that gives the same.
 	std::string run, want;
