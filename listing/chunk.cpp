@@ -18,10 +18,9 @@ std::int32_t read_decimal(std::string_view text, std::int32_t otherwise)
 {
 	constexpr std::uint64_t beyond = std::uint64_t{1} << 31;
 
+	text = skip_space(text);
 	const char *at = text.data();
 	const char *end = at + text.size();
-	while (at != end && is_space(*at))
-		at++;
 	bool negative = false;
 	if (at != end && (*at == '-' || *at == '+'))
 		negative = *at++ == '-';
