@@ -64,6 +64,14 @@ bool same(const stamp &a, const stamp &b)
 	fail("File %s changed while it was read\n", in.path);
 }
 
+// How many more entry lines the emit pass may meet in the block of
+// variable: what the tally pass counted in it, less those already met;
+// any number before the first header and past variable 99.
+std::int64_t room_left(const entry_counts &counts, std::int32_t variable, std::int64_t entries)
+{
+	return in_table(variable) ? counts[variable] - entries : no_limit;
+}
+
 // In the emit pass, a block of a counted variable must hold as many entry
 // lines as the tally pass counted in it.
 void check_block(const reader &in, const entry_counts &counts, std::int32_t variable, std::int64_t entries)
@@ -123,7 +131,7 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 	std::int64_t index = 0;
 	std::int64_t entries = 0; // written in the current block
 	for (;;) {
-		entry_lines run = take_entry_lines(in, in_table(current) ? counts[current] - entries : no_limit);
+		entry_lines run = take_entry_lines(in, room_left(counts, current, entries));
 		entries += run.count;
 		process(run.lines, out);
 		auto c = next_chunk(in);
@@ -144,7 +152,7 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 		case kind::metadata:
 			break;
 		case kind::entry:
-			if (in_table(current) && entries == counts[current])
+			if (room_left(counts, current, entries) == 0)
 				fail_changed(in);
 			entries++;
 			process(*c, out);
