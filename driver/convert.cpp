@@ -26,13 +26,13 @@ bool in_table(std::int32_t variable)
 std::int64_t count_block_ahead(const reader &in, reader &ahead)
 {
 	start_ahead(ahead, in);
-	std::int64_t entries = take_entry_lines(ahead, no_limit).count;
+	std::int64_t entries = count_entry_lines(ahead);
 	while (auto c = next_chunk(ahead)) {
-		kind k = classify(c->text);
+		kind k = classify(*c);
 		if (k == kind::header)
 			break;
 		entries += k == kind::entry;
-		entries += take_entry_lines(ahead, no_limit).count;
+		entries += count_entry_lines(ahead);
 	}
 	end_ahead(ahead, in);
 	return entries;
@@ -102,25 +102,32 @@ std::int64_t tally(reader &in, entry_counts &counts)
 {
 	std::int32_t current = -1;
 	std::int64_t index = 0;
-	for (;;) {
-		add_entries(counts, current, take_entry_lines(in, no_limit).count);
-		auto c = next_chunk(in);
-		if (!c)
-			return index;
-		switch (classify(c->text)) {
+	while (auto c = next_chunk(in)) {
+		switch (classify(*c)) {
 		case kind::header:
-			accept_header(c->text, current, index);
+			accept_header(*c, current, index);
 			break;
 		case kind::metadata:
 			break;
 		case kind::entry:
-			add_entries(counts, current, 1);
+			add_entries(counts, current, 1 + count_entry_lines(in));
 			break;
 		case kind::unrecognised:
-			report_unrecognised(c->text);
+			report_unrecognised(*c);
 			break;
 		}
 	}
+	return index;
+}
+
+// Writes the buffered output; ends the run at the first write that
+// standard output refuses.
+void flush(output &out)
+{
+	std::string_view bytes(out.bytes.data(), out.used);
+	out.used = 0;
+	if (!write_all(out.fd, bytes))
+		fail("Could not write output\n");
 }
 
 // Writes the listing that the tally pass counted; a listing that no longer
@@ -130,19 +137,15 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 	std::int32_t current = -1;
 	std::int64_t index = 0;
 	std::int64_t entries = 0; // written in the current block
-	for (;;) {
-		entry_lines run = take_entry_lines(in, room_left(counts, current, entries));
-		entries += run.count;
-		process(run.lines, out);
-		auto c = next_chunk(in);
-		if (!c)
-			break;
-		switch (classify(c->text)) {
+	while (auto c = next_chunk(in)) {
+		if (!has_line_room(out))
+			flush(out);
+		switch (classify(*c)) {
 		case kind::header:
 			check_block(in, counts, current, entries);
 			if (index == headers)
 				fail_changed(in);
-			accept_header(c->text, current, index);
+			accept_header(*c, current, index);
 			if (in_table(current))
 				put_variable_line(out, current, counts[current]);
 			else
@@ -151,14 +154,15 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 			break;
 		case kind::metadata:
 			break;
-		case kind::entry:
-			if (room_left(counts, current, entries) == 0)
+		case kind::entry: {
+			std::int64_t room = room_left(counts, current, entries);
+			if (room == 0)
 				fail_changed(in);
-			entries++;
-			process(*c, out);
+			entries += rewrite_entry_lines(in, *c, room, out);
 			break;
+		}
 		case kind::unrecognised:
-			report_unrecognised(c->text);
+			report_unrecognised(*c);
 			break;
 		}
 	}

@@ -50,17 +50,6 @@ std::uint64_t within(std::uint64_t bits, std::size_t w, std::size_t from, std::s
 	return bits & ~bits_below(from > low ? from - low : 0) & bits_below(to - low);
 }
 
-// The lowest n set bits of bits.
-std::uint64_t lowest_bits(std::uint64_t bits, std::int64_t n)
-{
-	std::uint64_t kept = 0;
-	for (; n > 0 && bits != 0; n--) {
-		kept |= bits & (~bits + 1);
-		bits &= bits - 1;
-	}
-	return kept;
-}
-
 } // namespace
 
 void refill(reader &in)
@@ -70,7 +59,8 @@ void refill(reader &in)
 	std::memmove(b.bytes.data(), in.view->bytes.data() + in.begin, kept);
 	in.view = &b;
 	in.begin = 0;
-	std::size_t got = std::fread(b.bytes.data() + kept, 1, read_size - kept, in.stream);
+	std::size_t got = std::fread(b.bytes.data() + kept, 1, std::min(read_size - kept, in.next_read), in.stream);
+	in.next_read = std::min(2 * in.next_read, read_size);
 	if (std::ferror(in.stream))
 		fail("Could not read file %s\n", in.path);
 	if (in.copy >= 0 && !write_all(in.copy, {b.bytes.data() + kept, got}))
@@ -78,18 +68,19 @@ void refill(reader &in)
 	in.end = kept + got;
 	in.offset += static_cast<std::int64_t>(got);
 	in.at_end = std::feof(in.stream) != 0;
-	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data(), b.marks.data()});
+	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
 }
 
-entry_lines take_entry_lines(reader &in, std::int64_t most)
+namespace {
+
+// Counts the run for count_entry_lines: each newline ends an entry line,
+// and the line after it is counted too if it begins with a minus sign.
+// Inlined into a plain and a popcnt build of itself.
+[[gnu::always_inline]] inline std::int64_t count_run(reader &in)
 {
 	const buffer &b = *in.view;
-	std::size_t begin = in.begin;
-	std::size_t line = begin; // where the next line to be taken begins
-	std::int64_t taken = 0;
-
-	// Each newline ends an entry line; the line after it is taken too if
-	// it begins with a minus sign and there is room for it.
+	std::size_t line = in.begin; // where the next line to be counted begins
+	std::int64_t counted = 0;
 	bool stop = line == in.end || b.bytes[line] != '-';
 	for (std::size_t w = line / 64; !stop && w * 64 < in.end; w++) {
 		std::uint64_t newlines = within(b.newlines[w], w, line, in.end);
@@ -106,18 +97,47 @@ entry_lines take_entry_lines(reader &in, std::int64_t most)
 		std::uint64_t stops = newlines & (~dash_after | last);
 		stop = stops != 0;
 		std::uint64_t ends = stop ? newlines & (stops ^ (stops - 1)) : newlines;
-		if (taken + std::popcount(ends) > most) {
-			ends = lowest_bits(ends, most - taken);
-			stop = true;
-		}
-		if (ends != 0) {
-			taken += std::popcount(ends);
-			line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
-		}
+		counted += std::popcount(ends);
+		line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
 	}
 	in.begin = line;
-	chunk lines{{b.bytes.data() + begin, line - begin}, b.marks.data(), begin};
-	return {lines, taken};
+	return counted;
+}
+
+std::int64_t count_run_plain(reader &in)
+{
+	return count_run(in);
+}
+
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+// Without it, a population count is a call into the compiler's library.
+[[gnu::target("popcnt")]] std::int64_t count_run_popcnt(reader &in)
+{
+	return count_run(in);
+}
+#endif
+
+} // namespace
+
+std::int64_t count_entry_lines(reader &in)
+{
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+	static const bool hardware = [] {
+		__builtin_cpu_init();
+		return __builtin_cpu_supports("popcnt") != 0;
+	}();
+	if (hardware)
+		return count_run_popcnt(in);
+#endif
+	return count_run_plain(in);
+}
+
+std::int64_t rewrite_entry_lines(reader &in, std::string_view chunk, std::int64_t most, output &out)
+{
+	const char *end = in.view->bytes.data() + in.end;
+	rewritten r = process({chunk.data(), static_cast<std::size_t>(end - chunk.data())}, chunk.size(), most, out);
+	in.begin += r.bytes - chunk.size();
+	return r.lines;
 }
 
 void copy_if_unrewindable(reader &in)
@@ -162,6 +182,7 @@ void start_ahead(reader &ahead, const reader &in)
 	ahead.begin = in.begin;
 	ahead.end = in.end;
 	ahead.offset = in.offset;
+	ahead.next_read = first_read_ahead;
 	ahead.at_end = in.at_end;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "listing/chunk.h"
+#include "listing/output.h"
 #include "listing/scan.h"
 
 // Tests build with a small read size to cross many refills.
@@ -24,9 +25,13 @@ static_assert(read_size >= max_chunk && read_size % 64 == 0, "a read holds a who
 // each bitmap has a word to spare, so that the bit after any buffered
 // byte may be looked at.
 struct buffer {
-	std::array<char, read_size + pad> bytes;
-	std::array<std::uint64_t, read_size / 64 + 1> newlines, dashes, marks;
+	std::array<char, read_size + pad> bytes{};
+	std::array<std::uint64_t, read_size / 64 + 1> newlines{}, dashes{};
 };
+
+// The first read of a look-ahead is small, as most blocks are; each one
+// after it doubles, up to read_size.
+inline constexpr std::size_t first_read_ahead = std::min(read_size, std::size_t{4096});
 
 struct reader {
 	std::FILE *stream;
@@ -38,6 +43,7 @@ struct reader {
 	std::size_t begin = 0; // the unread bytes are view->bytes[begin, end)
 	std::size_t end = 0;
 	std::int64_t offset = 0; // the stream's position: just past bytes[end)
+	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
 	int copy = -1; // where the first pass copies input that cannot be reread
 };
@@ -47,7 +53,7 @@ struct reader {
 void refill(reader &in);
 
 // The next chunk, or nothing at the end of the input.
-inline std::optional<chunk> next_chunk(reader &in)
+inline std::optional<std::string_view> next_chunk(reader &in)
 {
 	for (;;) {
 		const buffer &b = *in.view;
@@ -56,7 +62,7 @@ inline std::optional<chunk> next_chunk(reader &in)
 		std::size_t newline = next_bit(b.newlines.data(), in.begin, reach) - in.begin;
 		std::size_t length = chunk_length(newline, available, in.at_end);
 		if (length != 0) {
-			chunk c{{b.bytes.data() + in.begin, length}, b.marks.data(), in.begin};
+			std::string_view c{b.bytes.data() + in.begin, length};
 			in.begin += length;
 			return c;
 		}
@@ -66,16 +72,16 @@ inline std::optional<chunk> next_chunk(reader &in)
 	}
 }
 
-// A run of entry lines, each whole in one chunk and ended by a newline.
-struct entry_lines {
-	chunk lines;
-	std::int64_t count;
-};
+// Passes over the run of entry lines that stands where in stands, each
+// whole in one chunk and ended by a newline, and returns how many it
+// holds; the run may be empty. It stops before any other chunk and where
+// the buffer runs out; next_chunk goes on from there.
+std::int64_t count_entry_lines(reader &in);
 
-// Takes the run of at most most entry lines that stands where in stands;
-// it may be empty. It stops before any other chunk and where the buffer
-// runs out; next_chunk goes on from there.
-entry_lines take_entry_lines(reader &in, std::int64_t most);
+// Rewrites the entry chunk just taken from in, then the whole entry lines
+// after it in the buffer, at most most lines in all (see process), and
+// moves in past them; returns how many it rewrote.
+std::int64_t rewrite_entry_lines(reader &in, std::string_view chunk, std::int64_t most, output &out);
 
 // When the input cannot be read twice (a pipe, a FIFO, a terminal), has
 // the first pass copy it to an unlinked temporary file in $TMPDIR or /tmp,

@@ -41,19 +41,11 @@ inline kind classify(std::string_view chunk)
 	return kind::unrecognised;
 }
 
-// Bytes after a chunk's text that may be read, so that short pieces of it
-// are copied in one step.
-inline constexpr std::size_t pad = 16;
-
-// Text as the reader hands it out, a chunk or a run of whole entry lines,
-// followed by pad readable bytes, with the bitmap of its marks (see
-// byte_maps), in which bit first stands for text[0]; it has a word beyond
-// the last that the text needs.
-struct chunk {
-	std::string_view text;
-	const std::uint64_t *marks;
-	std::size_t first;
-};
+// Bytes after the text that the reader hands out that may be read: the
+// masks of 64 characters are taken from any line start, and a reference
+// looked for past the last one, so that short pieces are handled in one
+// step without a test for the end.
+inline constexpr std::size_t pad = 128;
 
 // White space as the C locale's isspace sees it.
 inline bool is_space(char c)

@@ -1,4 +1,6 @@
-// The numeric listing: a fixed output buffer and the lines written into it.
+// The numeric listing: a fixed output buffer and the lines written into
+// it. Nothing here writes to a file: whoever owns the buffer empties it
+// before it runs short of line_room.
 #pragma once
 
 #include <array>
@@ -14,17 +16,41 @@ struct output {
 	std::array<char, std::size_t{64} * 1024> bytes{};
 };
 
-// Writes the buffered bytes to the file descriptor; ends the run with
-// "Could not write output" at the first write it refuses.
-void flush(output &out);
+// The most that one line of the listing takes in the buffer: a rewritten
+// entry line of max_chunk characters, every reference a number of eleven
+// characters, with room for short copies that run past their end. The
+// entry lines of 64 characters of input take less.
+inline constexpr std::size_t line_room = max_chunk + 2 * 1024 + 128;
 
-// Each line is written whole, every number in plain decimal.
+// Whether another line fits in the buffer.
+inline bool has_line_room(const output &out)
+{
+	return out.bytes.size() - out.used >= line_room;
+}
+
+// Each line is written whole, every number in plain decimal; there must
+// be line_room for it.
 void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
 
-// Writes the rewritten form of each entry line in lines, one chunk or a
-// run of them, each ended by a newline but perhaps the last: its lead
-// token, the number of "Variable" references, then each reference's
-// number. Only the first max_chunk characters of a line, all that one
-// read yields, are looked at.
-void process(const chunk &lines, output &out);
+// How much of a text process has rewritten.
+struct rewritten {
+	std::size_t bytes;
+	std::int64_t lines;
+};
+
+// Writes the rewritten form of the entry chunk made of the first
+// characters of text (its lead token, the number of "Variable"
+// references, then each reference's number), then of each whole entry
+// line that follows it in text, up to most lines in all and while out has
+// line_room. A line ends at its newline or, for the first, at the end of
+// the chunk; only what stands before its first NUL counts. text must be
+// followed by pad readable bytes, and out must have line_room.
+rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out);
+
+// process as built for any processor of its kind, and for one with AVX2
+// (see has_avx2); process picks the widest once.
+rewritten process_baseline(std::string_view text, std::size_t first, std::int64_t most, output &out);
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+rewritten process_avx2(std::string_view text, std::size_t first, std::int64_t most, output &out);
+#endif

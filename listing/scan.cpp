@@ -3,7 +3,7 @@
 void map_bytes_plain(std::string_view data, const byte_maps &maps)
 {
 	for (std::size_t w = 0; w < bitmap_words(data.size()); w++)
-		maps.newlines[w] = maps.dashes[w] = maps.marks[w] = 0;
+		maps.newlines[w] = maps.dashes[w] = 0;
 	for (std::size_t i = 0; i < data.size(); i++) {
 		std::uint64_t bit = std::uint64_t{1} << (i % 64);
 		char c = data[i];
@@ -11,8 +11,6 @@ void map_bytes_plain(std::string_view data, const byte_maps &maps)
 			maps.newlines[i / 64] |= bit;
 		if (c == '-')
 			maps.dashes[i / 64] |= bit;
-		if (c == ' ' || c == 'V' || c == '\0' || c == '\n')
-			maps.marks[i / 64] |= bit;
 	}
 }
 
@@ -21,7 +19,7 @@ void map_bytes_plain(std::string_view data, const byte_maps &maps)
 bool has_avx2()
 {
 	__builtin_cpu_init();
-	return __builtin_cpu_supports("avx2");
+	return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
 }
 
 void map_bytes(std::string_view data, const byte_maps &maps)

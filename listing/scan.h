@@ -1,6 +1,6 @@
-// Bitmaps of where the bytes that give a listing its structure stand in
-// a buffer, so that lines, blanks and references are found a word of 64
-// bytes at a time. Bit i % 64 of word i / 64 stands for byte i.
+// Bitmaps of where lines begin and end in a buffer, so that runs of entry
+// lines are found and counted a word of 64 bytes at a time. Bit i % 64 of
+// word i / 64 stands for byte i.
 #pragma once
 
 #include <bit>
@@ -17,9 +17,6 @@ inline constexpr std::size_t bitmap_words(std::size_t bytes)
 struct byte_maps {
 	std::uint64_t *newlines; // '\n', which ends a line
 	std::uint64_t *dashes;   // '-', which begins an entry line
-	// What matters inside an entry line: ' ' ends its lead token, 'V' may
-	// begin a reference, NUL cuts it short and '\n' ends it.
-	std::uint64_t *marks;
 };
 
 // Fills the maps for data with the widest kernel the processor has,
@@ -31,6 +28,8 @@ void map_bytes_plain(std::string_view data, const byte_maps &maps);
 #ifdef VBLOCKS_VECTOR
 void map_bytes_sse2(std::string_view data, const byte_maps &maps);
 void map_bytes_avx2(std::string_view data, const byte_maps &maps);
+// Whether the processor has AVX2, with the BMI1 and BMI2 that come with
+// it, for the code built to use them.
 bool has_avx2();
 #endif
 

@@ -17,27 +17,19 @@ void map_bytes_avx2(std::string_view data, const byte_maps &maps)
 {
 	const __m256i newline = _mm256_set1_epi8('\n');
 	const __m256i dash = _mm256_set1_epi8('-');
-	const __m256i blank = _mm256_set1_epi8(' ');
-	const __m256i v = _mm256_set1_epi8('V');
 	std::size_t whole = data.size() / 64;
 	for (std::size_t w = 0; w < whole; w++) {
 		std::uint64_t newlines = 0;
 		std::uint64_t dashes = 0;
-		std::uint64_t marks = 0;
 		for (std::size_t part = 0; part < 2; part++) {
 			__m256i bytes =
 				_mm256_loadu_si256(reinterpret_cast<const __m256i *>(data.data() + 64 * w + 32 * part));
 			std::size_t shift = 32 * part;
-			auto is_newline = _mm256_cmpeq_epi8(bytes, newline);
-			newlines |= mask(is_newline) << shift;
+			newlines |= mask(_mm256_cmpeq_epi8(bytes, newline)) << shift;
 			dashes |= mask(_mm256_cmpeq_epi8(bytes, dash)) << shift;
-			auto ends = _mm256_or_si256(is_newline, _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256()));
-			auto inner = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, blank), _mm256_cmpeq_epi8(bytes, v));
-			marks |= mask(_mm256_or_si256(ends, inner)) << shift;
 		}
 		maps.newlines[w] = newlines;
 		maps.dashes[w] = dashes;
-		maps.marks[w] = marks;
 	}
-	map_bytes_plain(data.substr(64 * whole), {maps.newlines + whole, maps.dashes + whole, maps.marks + whole});
+	map_bytes_plain(data.substr(64 * whole), {maps.newlines + whole, maps.dashes + whole});
 }

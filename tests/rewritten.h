@@ -1,23 +1,25 @@
-// What process writes for text, placed first bits into the maps of its
-// buffer, as the reader hands chunks out.
+// What process writes for text, a chunk or a run of whole entry lines,
+// placed first characters into its buffer and followed by pad bytes, as
+// the reader hands text out.
 #pragma once
 
+#include <limits>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "listing/output.h"
-#include "listing/scan.h"
 
-inline std::string rewritten(std::string_view text, std::size_t first)
+using process_function = rewritten (*)(std::string_view, std::size_t, std::int64_t, output &);
+
+inline std::string rewrite_placed(std::string_view text, std::size_t first, process_function rewrite = process)
 {
-	std::string placed = std::string(first, '-') + std::string(text);
-	std::size_t words = bitmap_words(placed.size()) + 1;
-	std::vector<std::uint64_t> maps(3 * words);
-	std::uint64_t *map = maps.data();
-	map_bytes(placed, {map, map + words, map + 2 * words});
-	placed.append(pad, '\0');
+	std::string placed = std::string(first, '-') + std::string(text) + std::string(pad, '\n');
+	std::size_t chunk = std::min({text.find('\n'), text.size() - 1, max_chunk - 1}) + 1;
 	output out{-1};
-	process({std::string_view(placed).substr(first, text.size()), map + 2 * words, first}, out);
-	return {out.bytes.data(), out.used};
+	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()), chunk,
+			      std::numeric_limits<std::int64_t>::max(), out);
+	std::string result(out.bytes.data(), out.used);
+	if (r.bytes != text.size())
+		result += "(stopped after " + std::to_string(r.bytes) + ")";
+	return result;
 }

@@ -54,7 +54,7 @@ void check_entry(const std::string &chunk, std::size_t first)
 		count++;
 	}
 	want += " " + std::to_string(count) + numbers + "\n";
-	check(rewritten(chunk, first) == want);
+	check(rewrite_placed(chunk, first) == want);
 }
 
 } // namespace

@@ -3,21 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "listing/scan.h"
 #include "tests/rewritten.h"
 
 using namespace std::literals;
 
 namespace {
 
-// Rewrites text placed at each offset within a word of its maps, which
-// must all agree.
+// Rewrites text placed at each offset within a word, by each build of
+// process, which must all agree.
 std::string processed(std::string_view text)
 {
-	std::string result = rewritten(text, 0);
-	for (std::size_t first = 1; first < 64; first++) {
-		if (rewritten(text, first) != result)
-			return "differs at offset " + std::to_string(first);
+	std::vector<process_function> builds{process_baseline};
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+	if (has_avx2())
+		builds.push_back(process_avx2);
+#endif
+	std::string result = rewrite_placed(text, 0);
+	for (auto build : builds) {
+		for (std::size_t first = 0; first < 64; first++) {
+			if (rewrite_placed(text, first, build) != result)
+				return "differs at offset " + std::to_string(first);
+		}
 	}
 	return result;
 }
@@ -55,6 +64,55 @@ TEST(Process, RewritesEntryLines)
 		}
 	}
 	EXPECT_EQ(processed(run), want);
+}
+
+// Lines longer than the masks of one window: references on both sides
+// of a step, a lead token or a NUL past the first window.
+TEST(Process, RewritesLongLines)
+{
+	std::string refs, numbers;
+	for (int i = 0; i < 12; i++) {
+		std::string n = std::to_string(123456789 - i);
+		refs.append(" Variable").append(n);
+		numbers.append(" ").append(n);
+	}
+	std::string lead = "-" + std::string(70, 'x');
+	struct {
+		std::string chunk, want;
+	} cases[] = {
+		{"-1" + refs + "\n", "-1 12" + numbers + "\n"},
+		{lead + refs + "\n", lead + " 12" + numbers + "\n"},
+		{lead + "\n", lead + " 0\n"},
+		{"-1" + refs.substr(0, 80) + std::string(1, '\0') + refs + "\n", "-1 4" + numbers.substr(0, 40) + "\n"},
+		{"-1" + refs.substr(0, 90), "-1 5" + numbers.substr(0, 50) + "\n"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(processed(c.chunk), c.want) << c.chunk;
+}
+
+// A run takes the whole entry lines that follow the chunk, up to most.
+TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
+{
+	struct {
+		std::string_view text;
+		std::int64_t most;
+		std::size_t bytes;
+		std::int64_t lines;
+	} cases[] = {
+		{"-1\n-2\nVAR Variable1\n-3\n", 9, 6, 2},
+		{"-1\n-2\n-3\n", 2, 6, 2},
+		{"-1\n-2", 9, 3, 1},
+		{"-1\n\n-2\n", 9, 3, 1},
+		{"-1", 9, 2, 1},
+	};
+	for (const auto &c : cases) {
+		std::string placed = std::string(c.text) + std::string(pad, '-');
+		std::size_t first = std::min(c.text.find('\n'), c.text.size() - 1) + 1;
+		output out{-1};
+		rewritten r = process(std::string_view(placed).substr(0, c.text.size()), first, c.most, out);
+		EXPECT_EQ(r.bytes, c.bytes) << c.text;
+		EXPECT_EQ(r.lines, c.lines) << c.text;
+	}
 }
 
 TEST(Process, CountsEveryReferenceOfAFullChunk)
