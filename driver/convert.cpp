@@ -130,6 +130,16 @@ void flush(output &out)
 		fail("Could not write output\n");
 }
 
+// Empties the output buffer. A block past variable 99 waits in it for
+// its count, or, when it does not fit, has the rest of its entry lines
+// counted by reading ahead.
+void make_room(const reader &in, reader &ahead, output &out, std::int64_t entries)
+{
+	if (out.pending)
+		settle_variable_line(out, entries + count_block_ahead(in, ahead));
+	flush(out);
+}
+
 // Writes the listing that the tally pass counted; a listing that no longer
 // agrees with the count ends the run before the line that would be wrong.
 void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t headers, output &out)
@@ -137,11 +147,16 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 	std::int32_t current = -1;
 	std::int64_t index = 0;
 	std::int64_t entries = 0; // written in the current block
-	while (auto c = next_chunk(in)) {
+	for (;;) {
 		if (!has_line_room(out))
-			flush(out);
+			make_room(in, ahead, out, entries);
+		auto c = next_chunk(in);
+		if (!c)
+			break;
 		switch (classify(*c)) {
 		case kind::header:
+			if (out.pending)
+				settle_variable_line(out, entries);
 			check_block(in, counts, current, entries);
 			if (index == headers)
 				fail_changed(in);
@@ -149,7 +164,7 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 			if (in_table(current))
 				put_variable_line(out, current, counts[current]);
 			else
-				put_variable_line(out, current, count_block_ahead(in, ahead));
+				put_pending_variable_line(out, current);
 			entries = 0;
 			break;
 		case kind::metadata:
@@ -166,6 +181,8 @@ void emit(reader &in, reader &ahead, const entry_counts &counts, std::int64_t he
 			break;
 		}
 	}
+	if (out.pending)
+		settle_variable_line(out, entries);
 	check_block(in, counts, current, entries);
 	if (index != headers)
 		fail_changed(in);

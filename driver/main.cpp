@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
 		// What was written before the fault still reaches standard
 		// output, as far as it takes it; the input is left to the process
 		// exit to close.
-		write_all(out.fd, {out.bytes.data(), out.used});
+		write_all(out.fd, ready(out));
 		return 6;
 	}
 }

@@ -43,13 +43,6 @@ int temporary_file()
 	return fd;
 }
 
-// The bits of word w that stand for bytes in [from, to).
-std::uint64_t within(std::uint64_t bits, std::size_t w, std::size_t from, std::size_t to)
-{
-	std::size_t low = w * 64;
-	return bits & ~bits_below(from > low ? from - low : 0) & bits_below(to - low);
-}
-
 } // namespace
 
 void refill(reader &in)
@@ -69,6 +62,8 @@ void refill(reader &in)
 	in.offset += static_cast<std::int64_t>(got);
 	in.at_end = std::feof(in.stream) != 0;
 	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
+	std::size_t words = bitmap_words(in.end);
+	b.newlines[words] = b.dashes[words] = 0;
 }
 
 namespace {
@@ -80,25 +75,31 @@ namespace {
 {
 	const buffer &b = *in.view;
 	std::size_t line = in.begin; // where the next line to be counted begins
+	if (line == in.end || b.bytes[line] != '-')
+		return 0;
 	std::int64_t counted = 0;
-	bool stop = line == in.end || b.bytes[line] != '-';
-	for (std::size_t w = line / 64; !stop && w * 64 < in.end; w++) {
-		std::uint64_t newlines = within(b.newlines[w], w, line, in.end);
-		if (newlines == 0) {
-			if (w * 64 + 64 - line >= max_chunk)
-				break; // a line too long for one chunk
-			continue;
-		}
-		if (w * 64 + static_cast<std::size_t>(std::countr_zero(newlines)) - line >= max_chunk)
+	std::size_t last = bitmap_words(in.end) - 1;
+	std::size_t w = line / 64;
+	std::uint64_t newlines = b.newlines[w] & ~bits_below(line % 64);
+	for (;;) {
+		// A line of max_chunk characters or more is cut into chunks.
+		std::size_t first = w * 64 + static_cast<std::size_t>(std::countr_zero(newlines));
+		if (first - line >= max_chunk)
 			break;
-		// The last buffered byte may end a line whose successor is unread.
-		std::uint64_t last = in.end - w * 64 <= 64 ? std::uint64_t{1} << (in.end - 1 - w * 64) : 0;
-		std::uint64_t dash_after = b.dashes[w] >> 1 | b.dashes[w + 1] << 63;
-		std::uint64_t stops = newlines & (~dash_after | last);
-		stop = stops != 0;
-		std::uint64_t ends = stop ? newlines & (stops ^ (stops - 1)) : newlines;
-		counted += std::popcount(ends);
-		line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
+		if (newlines != 0) {
+			// The maps hold nothing past the buffered bytes, so the last
+			// of them, if a newline, stops the run too.
+			std::uint64_t dash_after = b.dashes[w] >> 1 | b.dashes[w + 1] << 63;
+			std::uint64_t stops = newlines & ~dash_after;
+			std::uint64_t ends = stops != 0 ? newlines & (stops ^ (stops - 1)) : newlines;
+			counted += std::popcount(ends);
+			line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
+			if (stops != 0)
+				break;
+		}
+		if (w == last)
+			break;
+		newlines = b.newlines[++w];
 	}
 	in.begin = line;
 	return counted;

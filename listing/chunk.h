@@ -29,14 +29,24 @@ inline std::size_t chunk_length(std::size_t newline, std::size_t available, bool
 
 // A chunk is a header when it begins with "VAR", metadata with "META",
 // an entry with "-". No two kinds begin alike, so the most common is
-// tested first.
+// tested first, and a character at a time, which costs less than a call
+// to compare a few.
 inline kind classify(std::string_view chunk)
 {
-	if (chunk.starts_with('-'))
+	auto begins = [chunk](std::string_view word) {
+		if (chunk.size() < word.size())
+			return false;
+		for (std::size_t i = 0; i < word.size(); i++) {
+			if (chunk[i] != word[i])
+				return false;
+		}
+		return true;
+	};
+	if (begins("-"))
 		return kind::entry;
-	if (chunk.starts_with("VAR"))
+	if (begins("VAR"))
 		return kind::header;
-	if (chunk.starts_with("META"))
+	if (begins("META"))
 		return kind::metadata;
 	return kind::unrecognised;
 }

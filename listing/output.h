@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "listing/chunk.h"
@@ -13,6 +14,9 @@
 struct output {
 	int fd;
 	std::size_t used = 0;
+	// Where a variable line whose entry count is not yet known begins;
+	// the bytes from there on are not ready to be written.
+	std::optional<std::size_t> pending{};
 	std::array<char, std::size_t{64} * 1024> bytes{};
 };
 
@@ -32,6 +36,16 @@ inline bool has_line_room(const output &out)
 // be line_room for it.
 void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
+
+// Writes a variable line whose entry count is put in later by
+// settle_variable_line, once the block has been rewritten; there must be
+// no other such line pending.
+void put_pending_variable_line(output &out, std::int32_t variable);
+void settle_variable_line(output &out, std::int64_t entries);
+
+// The bytes that are ready to be written: all of them but a pending
+// variable line and what follows it.
+std::string_view ready(const output &out);
 
 // How much of a text process has rewritten.
 struct rewritten {

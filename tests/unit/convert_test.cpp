@@ -56,7 +56,7 @@ std::string converted(changing listing)
 	try {
 		convert(in, "input", o);
 	} catch (const run_failed &) {
-		write_all(o.fd, {o.bytes.data(), o.used});
+		write_all(o.fd, ready(o));
 	}
 	dup2(saved_err, STDERR_FILENO);
 	close(saved_err);
