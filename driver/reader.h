@@ -42,7 +42,7 @@ struct reader {
 	const buffer *view = own;
 	std::size_t begin = 0; // the unread bytes are view->bytes[begin, end)
 	std::size_t end = 0;
-	std::int64_t offset = 0; // the stream's position: just past bytes[end)
+	std::int64_t offset = 0;           // the stream's position: just past bytes[end)
 	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
 	int copy = -1; // where the first pass copies input that cannot be reread

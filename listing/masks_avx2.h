@@ -7,7 +7,7 @@
 #include "listing/masks.h"
 
 // Bit i of the mask for character 32 * part + i.
-[[gnu::target("avx2")]] inline std::uint64_t bits_avx2(__m256i hits, unsigned part)
+[[gnu::target("avx2")]] inline std::uint64_t bits_avx2(__m256i hits, std::size_t part)
 {
 	return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hits))} << (32 * part);
 }
@@ -22,7 +22,7 @@
 	const __m256i to_lowest = _mm256_set1_epi8(static_cast<char>(0x80 - '0'));
 	const __m256i above_digits = _mm256_set1_epi8(static_cast<char>(0x80 + 10));
 	line_masks m{};
-	for (unsigned part = 0; part < 2; part++) {
+	for (std::size_t part = 0; part < 2; part++) {
 		__m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + 32 * part));
 		m.newlines |= bits_avx2(_mm256_cmpeq_epi8(bytes, newline), part);
 		m.blanks |= bits_avx2(_mm256_cmpeq_epi8(bytes, blank), part);

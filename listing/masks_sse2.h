@@ -7,7 +7,7 @@
 #include "listing/masks.h"
 
 // Bit i of the mask for character 16 * part + i.
-inline std::uint64_t bits_sse2(__m128i hits, unsigned part)
+inline std::uint64_t bits_sse2(__m128i hits, std::size_t part)
 {
 	return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hits))} << (16 * part);
 }
@@ -22,7 +22,7 @@ inline line_masks masks_at_sse2(const char *text)
 	const __m128i to_lowest = _mm_set1_epi8(static_cast<char>(0x80 - '0'));
 	const __m128i above_digits = _mm_set1_epi8(static_cast<char>(0x80 + 10));
 	line_masks m{};
-	for (unsigned part = 0; part < 4; part++) {
+	for (std::size_t part = 0; part < 4; part++) {
 		__m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + 16 * part));
 		m.newlines |= bits_sse2(_mm_cmpeq_epi8(bytes, newline), part);
 		m.blanks |= bits_sse2(_mm_cmpeq_epi8(bytes, blank), part);

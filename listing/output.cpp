@@ -2,7 +2,6 @@
 
 #include "listing/rewrite.h"
 
-
 void put_count_line(output &out, std::int64_t variables)
 {
 	char *at = decimal(out.bytes.data() + out.used, variables);

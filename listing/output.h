@@ -24,7 +24,7 @@ struct output {
 // entry line of max_chunk characters, every reference a number of eleven
 // characters, with room for short copies that run past their end. The
 // entry lines of 64 characters of input take less.
-inline constexpr std::size_t line_room = max_chunk + 2 * 1024 + 128;
+inline constexpr std::size_t line_room = max_chunk + std::size_t{2} * 1024 + 128;
 
 // Whether another line fits in the buffer.
 inline bool has_line_room(const output &out)

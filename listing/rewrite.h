@@ -102,7 +102,8 @@ unsigned lowest(std::uint64_t bits)
 // which ends within the masks for a word that begins early enough in
 // them, is copied in one step of 16.
 [[gnu::always_inline]] inline char *put_references(char *at, const char *numbers, const char *line, std::size_t from,
-						   std::uint64_t vs, std::uint64_t digits, std::size_t cut, std::size_t &count)
+						   std::uint64_t vs, std::uint64_t digits, std::size_t cut,
+						   std::size_t &count)
 {
 	do {
 		unsigned i = lowest(vs);

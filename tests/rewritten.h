@@ -3,6 +3,7 @@
 // the reader hands text out.
 #pragma once
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -16,8 +17,10 @@ inline std::string rewrite_placed(std::string_view text, std::size_t first, proc
 	std::string placed = std::string(first, '-') + std::string(text) + std::string(pad, '\n');
 	std::size_t chunk = std::min({text.find('\n'), text.size() - 1, max_chunk - 1}) + 1;
 	output out{-1};
-	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()), chunk,
-			      std::numeric_limits<std::int64_t>::max(), out);
+	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()),
+			      chunk,
+			      std::numeric_limits<std::int64_t>::max(),
+			      out);
 	std::string result(out.bytes.data(), out.used);
 	if (r.bytes != text.size())
 		result += "(stopped after " + std::to_string(r.bytes) + ")";
