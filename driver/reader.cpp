@@ -64,6 +64,8 @@ void refill(reader &in)
 	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
 	std::size_t words = bitmap_words(in.end);
 	b.newlines[words] = b.dashes[words] = 0;
+	// So that process sees no line end or start past the bytes.
+	std::fill_n(b.bytes.begin() + static_cast<std::ptrdiff_t>(in.end), 64, '\0');
 }
 
 namespace {

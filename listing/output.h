@@ -59,7 +59,8 @@ struct rewritten {
 // line that follows it in text, up to most lines in all and while out has
 // line_room. A line ends at its newline or, for the first, at the end of
 // the chunk; only what stands before its first NUL counts. text must be
-// followed by pad readable bytes, and out must have line_room.
+// followed by pad readable bytes, the first 64 of them neither a newline
+// nor a minus sign, and out must have line_room.
 rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out);
 
 // process as built for any processor of its kind, and for one with AVX2

@@ -111,7 +111,9 @@ unsigned lowest(std::uint64_t bits)
 		bool found = (vs != 0) & (load_word(word) == reference_word);
 		unsigned size = lowest(~(digits >> i >> reference.size()));
 		bool plain = size - 1 < (word[8] == '0' ? 1U : 9U);
-		if (found & !plain) [[unlikely]] {
+		// One test for the rare case, so that whether a line has a
+		// reference takes no branch.
+		if ((static_cast<unsigned>(found) & ~static_cast<unsigned>(plain)) != 0) [[unlikely]] {
 			std::size_t after = from + i + reference.size();
 			at = put_unusual_number(at, numbers, {line + after, cut - after});
 		} else {
@@ -224,14 +226,13 @@ inline rewritten rewrite(std::string_view text, std::size_t first, std::int64_t 
 	// The lines after the first are read through a window of masks of 64
 	// characters from a line start, kept for every line whose newline
 	// stands in it; a line that runs past it moves the window to its own
-	// start. Newlines past the text are none of its own. Room is checked
-	// once a window: what the lines within one write, or a line that runs
-	// past it, fits in line_room.
+	// start. The 64 characters past the text hold no newline and no minus
+	// sign, so no line seems to end or begin there. Room is checked once a
+	// window: what the lines within one write, or a line that runs past
+	// it, fits in line_room.
 	const char *full = out.bytes.data() + out.bytes.size() - line_room;
 	std::size_t window = 0;
-	m.newlines &= bits_below(text.size());
-	// The character at done is readable even past the text.
-	while ((done < text.size()) & (base[done] == '-') & (lines != most)) {
+	while ((base[done] == '-') & (lines != most)) {
 		// The next line is taken when it ends within the text, at most
 		// max_chunk characters on: only a whole line is a chunk of its own.
 		auto offset = static_cast<unsigned>(done - window);
@@ -242,7 +243,6 @@ inline rewritten rewrite(std::string_view text, std::size_t first, std::int64_t 
 			window = done;
 			offset = 0;
 			m = masks_at(base + window);
-			m.newlines &= bits_below(text.size() - window);
 			newlines = m.newlines;
 		}
 		if (newlines != 0) {

@@ -14,7 +14,8 @@ using process_function = rewritten (*)(std::string_view, std::size_t, std::int64
 
 inline std::string rewrite_placed(std::string_view text, std::size_t first, process_function rewrite = process)
 {
-	std::string placed = std::string(first, '-') + std::string(text) + std::string(pad, '\n');
+	std::string placed =
+		std::string(first, '-') + std::string(text) + std::string(64, '\0') + std::string(pad - 64, '\n');
 	std::size_t chunk = std::min({text.find('\n'), text.size() - 1, max_chunk - 1}) + 1;
 	output out{-1};
 	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()),

@@ -106,7 +106,8 @@ TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
 		{"-1", 9, 2, 1},
 	};
 	for (const auto &c : cases) {
-		std::string placed = std::string(c.text) + std::string(pad, '-');
+		std::string placed(c.text);
+		placed.append(64, '\0').append(pad - 64, '-');
 		std::size_t first = std::min(c.text.find('\n'), c.text.size() - 1) + 1;
 		output out{-1};
 		rewritten r = process(std::string_view(placed).substr(0, c.text.size()), first, c.most, out);
