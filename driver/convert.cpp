@@ -1,7 +1,9 @@
 #include "driver/convert.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <sys/stat.h>
 
@@ -45,12 +47,19 @@ struct stamp {
 	timespec modified;
 };
 
+// When the file was last changed: the build names the field, which is
+// st_mtim in POSIX and st_mtimespec on macOS.
+timespec modified(const struct stat &status)
+{
+	return status.VBLOCKS_MTIME;
+}
+
 stamp stamp_of(std::FILE *stream)
 {
 	struct stat status;
 	if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode))
 		return {false, 0, {}};
-	return {true, status.st_size, status.st_mtim};
+	return {true, status.st_size, modified(status)};
 }
 
 bool same(const stamp &a, const stamp &b)
@@ -127,7 +136,7 @@ void flush(output &out)
 	std::string_view bytes(out.bytes.data(), out.used);
 	out.used = 0;
 	if (!write_all(out.fd, bytes))
-		fail("Could not write output\n");
+		fail("Could not write output: %s\n", std::strerror(errno));
 }
 
 // Empties the output buffer. A block past variable 99 waits in it for

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,29 +19,35 @@ void seek(reader &in, std::int64_t offset)
 		fail("Could not rewind file %s\n", in.path);
 }
 
+// Ends the run with the reason that errno gives.
 [[noreturn]] void fail_to_copy(const reader &in)
 {
-	fail("Could not copy file %s to a temporary file\n", in.path);
+	fail("Could not copy file %s to a temporary file: %s\n", in.path, std::strerror(errno));
 }
 
-// A file that no other user can open or name: one with no name at all,
-// or, where the file system cannot make such, one unlinked at once.
+// A file that no other user can open or name: one with no name at all
+// where the system and the file system can make one (Linux), else one
+// unlinked at once. errno tells why there is none.
 int temporary_file()
 {
 	const char *folder = std::getenv("TMPDIR");
 	if (folder == nullptr || *folder == '\0')
 		folder = "/tmp";
+#ifdef O_TMPFILE
 	int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 	if (fd >= 0)
 		return fd;
+#endif
 	std::array<char, 4096> name;
 	int length = std::snprintf(name.data(), name.size(), "%s/vblocks.XXXXXX", folder);
-	if (length < 0 || static_cast<std::size_t>(length) >= name.size())
+	if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
+		errno = ENAMETOOLONG;
 		return -1;
-	fd = mkostemp(name.data(), O_CLOEXEC);
-	if (fd >= 0)
+	}
+	int copy = mkostemp(name.data(), O_CLOEXEC);
+	if (copy >= 0)
 		unlink(name.data());
-	return fd;
+	return copy;
 }
 
 } // namespace
@@ -55,7 +62,7 @@ void refill(reader &in)
 	std::size_t got = std::fread(b.bytes.data() + kept, 1, std::min(read_size - kept, in.next_read), in.stream);
 	in.next_read = std::min(2 * in.next_read, read_size);
 	if (std::ferror(in.stream))
-		fail("Could not read file %s\n", in.path);
+		fail("Could not read file %s: %s\n", in.path, std::strerror(errno));
 	if (in.copy >= 0 && !write_all(in.copy, {b.bytes.data() + kept, got}))
 		fail_to_copy(in);
 	in.end = kept + got;
@@ -155,10 +162,12 @@ void copy_if_unrewindable(reader &in)
 	in.copy = temporary_file();
 	if (in.copy < 0)
 		fail_to_copy(in);
+#ifdef F_SETPIPE_SZ
 	// A pipe that holds more takes fewer turns of its writer and us; 1 MiB
-	// is the most an unprivileged process may ask for by default.
+	// is the most an unprivileged process may ask for by default on Linux.
 	if (S_ISFIFO(status.st_mode))
 		fcntl(fileno(in.stream), F_SETPIPE_SZ, 1 << 20);
+#endif
 }
 
 void start_over(reader &in)

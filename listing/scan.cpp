@@ -14,7 +14,7 @@ void map_bytes_plain(std::string_view data, const byte_maps &maps)
 	}
 }
 
-#ifdef VBLOCKS_VECTOR
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 
 bool has_avx2()
 {
@@ -29,6 +29,13 @@ void map_bytes(std::string_view data, const byte_maps &maps)
 		map_bytes_avx2(data, maps);
 	else
 		map_bytes_sse2(data, maps);
+}
+
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+
+void map_bytes(std::string_view data, const byte_maps &maps)
+{
+	map_bytes_neon(data, maps);
 }
 
 #else

@@ -25,12 +25,14 @@ void map_bytes(std::string_view data, const byte_maps &maps);
 
 // The kernels. The plain loop is the reference and the fallback.
 void map_bytes_plain(std::string_view data, const byte_maps &maps);
-#ifdef VBLOCKS_VECTOR
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 void map_bytes_sse2(std::string_view data, const byte_maps &maps);
 void map_bytes_avx2(std::string_view data, const byte_maps &maps);
 // Whether the processor has AVX2, with the BMI1 and BMI2 that come with
 // it, for the code built to use them.
 bool has_avx2();
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+void map_bytes_neon(std::string_view data, const byte_maps &maps);
 #endif
 
 // The 64 bits of a map from bit at on. It reads the word after the one

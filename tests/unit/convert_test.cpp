@@ -18,23 +18,48 @@ struct changing {
 	std::size_t at = 0;
 };
 
-ssize_t read_changing(void *cookie, char *bytes, std::size_t size)
+std::size_t read_changing(changing &c, char *bytes, std::size_t size)
 {
-	auto &c = *static_cast<changing *>(cookie);
 	std::size_t n = c.now->copy(bytes, size, c.at);
 	c.at += n;
-	return static_cast<ssize_t>(n);
+	return n;
 }
 
-int seek_changing(void *cookie, off64_t *offset, int whence)
+bool rewind_changing(changing &c, long long offset, int whence)
 {
-	auto &c = *static_cast<changing *>(cookie);
-	if (*offset != 0 || whence != SEEK_SET)
-		return -1;
+	if (offset != 0 || whence != SEEK_SET)
+		return false;
 	c.now = &c.after;
 	c.at = 0;
-	return 0;
+	return true;
 }
+
+// A stream over it: glibc's fopencookie, or the BSDs' and macOS's
+// funopen.
+#ifdef __GLIBC__
+std::FILE *open_changing(changing &c)
+{
+	auto read = [](void *cookie, char *bytes, std::size_t size) {
+		return static_cast<ssize_t>(read_changing(*static_cast<changing *>(cookie), bytes, size));
+	};
+	auto seek = [](void *cookie, off64_t *offset, int whence) {
+		return rewind_changing(*static_cast<changing *>(cookie), *offset, whence) ? 0 : -1;
+	};
+	return fopencookie(&c, "r", {read, nullptr, seek, nullptr});
+}
+#else
+std::FILE *open_changing(changing &c)
+{
+	auto read = [](void *cookie, char *bytes, int size) {
+		return static_cast<int>(
+			read_changing(*static_cast<changing *>(cookie), bytes, static_cast<std::size_t>(size)));
+	};
+	auto seek = [](void *cookie, fpos_t offset, int whence) -> fpos_t {
+		return rewind_changing(*static_cast<changing *>(cookie), offset, whence) ? 0 : -1;
+	};
+	return funopen(&c, read, nullptr, seek, nullptr);
+}
+#endif
 
 std::string contents(std::FILE *file)
 {
@@ -47,7 +72,7 @@ std::string contents(std::FILE *file)
 // Converts the listing; gives standard output, then standard error.
 std::string converted(changing listing)
 {
-	std::FILE *in = fopencookie(&listing, "r", {read_changing, nullptr, seek_changing, nullptr});
+	std::FILE *in = open_changing(listing);
 	std::FILE *out = std::tmpfile();
 	std::FILE *err = std::tmpfile();
 	int saved_err = dup(STDERR_FILENO);

@@ -28,10 +28,12 @@ std::vector<std::uint64_t> mapped(void (*kernel)(std::string_view, const byte_ma
 TEST(MapBytes, KernelsAgreeWithThePlainLoop)
 {
 	std::vector<void (*)(std::string_view, const byte_maps &)> kernels{map_bytes};
-#ifdef VBLOCKS_VECTOR
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 	kernels.push_back(map_bytes_sse2);
 	if (has_avx2())
 		kernels.push_back(map_bytes_avx2);
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+	kernels.push_back(map_bytes_neon);
 #endif
 	std::mt19937 random(7);
 	std::string alphabet("\n V-\0x7", 7);
@@ -57,6 +59,8 @@ TEST(MasksAt, KernelsAgreeWithThePlainLoop)
 	kernels.push_back(masks_at_sse2);
 	if (has_avx2())
 		kernels.push_back(masks_at_avx2);
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+	kernels.push_back(masks_at_neon);
 #endif
 	std::mt19937 random(11);
 	std::string alphabet("\n V-\0x/09:", 10);
