@@ -93,7 +93,7 @@ void check_block(const reader &in, const entry_counts &counts, std::int32_t vari
 // header of a pass carries k.
 void accept_header(std::string_view chunk, std::int32_t &current, std::int64_t &index)
 {
-	current = header_number(chunk, current);
+	current = header_number(chunk).value_or(current);
 	if (current != index)
 		fail("trouble: v (%d) != i (%lld)\n", current, static_cast<long long>(index));
 	index++;

@@ -11,8 +11,7 @@
 
 namespace {
 
-std::array<char, std::size_t{64} * 1024> pending;
-std::size_t used = 0;
+diagnostics pending;
 
 } // namespace
 
@@ -32,8 +31,8 @@ bool write_all(int fd, std::string_view bytes)
 void flush_diagnostics()
 {
 	// A standard error that refuses them cannot be told so.
-	write_all(STDERR_FILENO, {pending.data(), used});
-	used = 0;
+	write_all(STDERR_FILENO, {pending.bytes.data(), pending.used});
+	pending.used = 0;
 }
 
 void fail(const char *format, ...)
@@ -46,15 +45,36 @@ void fail(const char *format, ...)
 	throw run_failed{};
 }
 
-void report_unrecognised(std::string_view chunk)
+bool add_unrecognised(diagnostics &to, std::string_view chunk)
 {
 	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
 	chunk = chunk.substr(0, std::min(chunk.find('\0'), max_chunk));
-	if (pending.size() - used < prefix.size() + chunk.size() + 1)
-		flush_diagnostics();
-	char *at = pending.data() + used;
+	if (to.bytes.size() - to.used < prefix.size() + chunk.size() + 1)
+		return false;
+	char *at = to.bytes.data() + to.used;
 	at = std::copy(prefix.begin(), prefix.end(), at);
 	at = std::copy(chunk.begin(), chunk.end(), at);
 	*at++ = '\n';
-	used = static_cast<std::size_t>(at - pending.data());
+	to.used = static_cast<std::size_t>(at - to.bytes.data());
+	return true;
+}
+
+void report_unrecognised(std::string_view chunk)
+{
+	if (!add_unrecognised(pending, chunk)) {
+		flush_diagnostics();
+		add_unrecognised(pending, chunk);
+	}
+}
+
+void report(std::string_view text)
+{
+	if (pending.bytes.size() - pending.used < text.size())
+		flush_diagnostics();
+	if (pending.bytes.size() < text.size()) {
+		write_all(STDERR_FILENO, text);
+		return;
+	}
+	pending.used = static_cast<std::size_t>(std::copy(text.begin(), text.end(), pending.bytes.data() + pending.used) -
+						pending.bytes.data());
 }

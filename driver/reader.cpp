@@ -50,6 +50,16 @@ int temporary_file()
 	return copy;
 }
 
+// pread, again when a signal breaks in.
+ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
+{
+	ssize_t n;
+	do
+		n = pread(fd, bytes, size, static_cast<off_t>(offset));
+	while (n < 0 && errno == EINTR);
+	return n;
+}
+
 } // namespace
 
 void refill(reader &in)
@@ -59,15 +69,30 @@ void refill(reader &in)
 	std::memmove(b.bytes.data(), in.view->bytes.data() + in.begin, kept);
 	in.view = &b;
 	in.begin = 0;
-	std::size_t got = std::fread(b.bytes.data() + kept, 1, std::min(read_size - kept, in.next_read), in.stream);
+	std::size_t want = std::min(read_size - kept, in.next_read);
+	if (in.limit - in.offset < static_cast<std::int64_t>(want))
+		want = static_cast<std::size_t>(in.limit - in.offset);
 	in.next_read = std::min(2 * in.next_read, read_size);
-	if (std::ferror(in.stream))
+	std::size_t got = 0;
+	bool failed = false;
+	if (in.fd >= 0) {
+		ssize_t n = read_at(in.fd, b.bytes.data() + kept, want, in.offset);
+		failed = n < 0;
+		got = failed ? 0 : static_cast<std::size_t>(n);
+		in.at_end = got == 0 || in.offset + static_cast<std::int64_t>(got) == in.limit;
+	} else {
+		got = std::fread(b.bytes.data() + kept, 1, want, in.stream);
+		failed = std::ferror(in.stream) != 0;
+		in.at_end = std::feof(in.stream) != 0;
+	}
+	if (failed && !in.quiet)
 		fail("Could not read file %s: %s\n", in.path, std::strerror(errno));
+	in.failed |= failed;
+	in.at_end |= failed;
 	if (in.copy >= 0 && !write_all(in.copy, {b.bytes.data() + kept, got}))
 		fail_to_copy(in);
 	in.end = kept + got;
 	in.offset += static_cast<std::int64_t>(got);
-	in.at_end = std::feof(in.stream) != 0;
 	map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
 	std::size_t words = bitmap_words(in.end);
 	b.newlines[words] = b.dashes[words] = 0;
@@ -195,11 +220,15 @@ void start_ahead(reader &ahead, const reader &in)
 	ahead.end = in.end;
 	ahead.offset = in.offset;
 	ahead.next_read = first_read_ahead;
-	ahead.at_end = in.at_end;
+	// A segment's look-ahead reads on past its end.
+	ahead.fd = in.fd;
+	ahead.quiet = in.quiet;
+	ahead.limit = no_end;
+	ahead.at_end = in.at_end && in.offset != in.limit;
 }
 
 void end_ahead(reader &ahead, const reader &in)
 {
-	if (ahead.offset != in.offset)
+	if (ahead.fd < 0 && ahead.offset != in.offset)
 		seek(ahead, in.offset);
 }

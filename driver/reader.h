@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "listing/chunk.h"
@@ -33,9 +34,11 @@ struct buffer {
 // after it doubles, up to read_size.
 inline constexpr std::size_t first_read_ahead = std::min(read_size, std::size_t{4096});
 
+inline constexpr std::int64_t no_end = std::numeric_limits<std::int64_t>::max();
+
 struct reader {
-	std::FILE *stream;
-	const char *path; // names the input in messages
+	std::FILE *stream; // read in turn, or nothing for a segment
+	const char *path;  // names the input in messages
 	buffer *own;
 	// The buffered input: own, or while reading ahead the buffer of the
 	// reader it started from, until the first refill.
@@ -46,7 +49,26 @@ struct reader {
 	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
 	int copy = -1; // where the first pass copies input that cannot be reread
+	// A segment of a file is read at offset from this descriptor, up to
+	// limit; a worker's reader notes a failed read in failed and ends,
+	// for the run to fail in order.
+	int fd = -1;
+	std::int64_t limit = no_end;
+	bool quiet = false;
+	bool failed = false;
 };
+
+// A reader of the bytes [from, to) of the file open as fd, for a worker
+// when quiet.
+inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t from, std::int64_t to, bool quiet)
+{
+	reader in{nullptr, path, own};
+	in.fd = fd;
+	in.offset = from;
+	in.limit = to;
+	in.quiet = quiet;
+	return in;
+}
 
 // Moves the unread bytes to the start of the buffer and reads more after
 // them.

@@ -14,7 +14,7 @@ std::string_view skip_space(std::string_view text)
 
 } // namespace
 
-std::int32_t read_decimal(std::string_view text, std::int32_t otherwise)
+std::optional<std::int32_t> read_decimal(std::string_view text)
 {
 	constexpr std::uint64_t beyond = std::uint64_t{1} << 31;
 
@@ -25,7 +25,7 @@ std::int32_t read_decimal(std::string_view text, std::int32_t otherwise)
 	if (at != end && (*at == '-' || *at == '+'))
 		negative = *at++ == '-';
 	if (at == end || !is_digit(*at))
-		return otherwise;
+		return std::nullopt;
 
 	// The magnitude stops growing once it is out of range either way.
 	std::uint64_t magnitude = 0;
@@ -37,12 +37,12 @@ std::int32_t read_decimal(std::string_view text, std::int32_t otherwise)
 	return static_cast<std::int32_t>(std::min(magnitude, beyond - 1));
 }
 
-std::int32_t header_number(std::string_view chunk, std::int32_t current)
+std::optional<std::int32_t> header_number(std::string_view chunk)
 {
 	if (!chunk.starts_with("VAR"))
-		return current;
+		return std::nullopt;
 	std::string_view rest = skip_space(chunk.substr(3));
 	if (!rest.starts_with("Variable"))
-		return current;
-	return read_decimal(rest.substr(8), current);
+		return std::nullopt;
+	return read_decimal(rest.substr(8));
 }

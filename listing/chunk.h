@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 // A read takes at most this many characters, as fgets does with a
@@ -70,9 +71,10 @@ inline bool is_digit(char c)
 
 // What "%d" reads at the start of text: optional white space, an optional
 // sign, then digits up to the first non-digit. Values beyond 32 bits
-// saturate. Returns otherwise when there is no digit.
-std::int32_t read_decimal(std::string_view text, std::int32_t otherwise);
+// saturate. Nothing when there is no digit.
+std::optional<std::int32_t> read_decimal(std::string_view text);
 
-// What "VAR Variable%d" reads from a header chunk; current when the chunk
-// does not match the pattern up to the number.
-std::int32_t header_number(std::string_view chunk, std::int32_t current);
+// What "VAR Variable%d" reads from a header chunk; nothing when the chunk
+// does not match the pattern up to the number, which leaves the current
+// variable as it was.
+std::optional<std::int32_t> header_number(std::string_view chunk);

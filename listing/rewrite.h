@@ -76,8 +76,8 @@ char *copy(char *at, const char *from, std::size_t n)
 		last = written.substr(written.rfind(' ') + 1);
 	}
 	*at++ = ' ';
-	std::int32_t before = read_decimal(last, 0);
-	std::int32_t value = read_decimal(rest, before);
+	std::int32_t before = read_decimal(last).value_or(0);
+	std::int32_t value = read_decimal(rest).value_or(before);
 	if (value != before)
 		return decimal(at, value);
 	return std::copy(last.begin(), last.end(), at);

@@ -35,7 +35,7 @@ void check_header(const std::string &chunk)
 	const char *number = std::strstr(c, "Variable");
 	if (matched && !short_number(number + 8))
 		return;
-	check(header_number(chunk, -7) == (matched ? scanned : -7));
+	check(header_number(chunk).value_or(-7) == (matched ? scanned : -7));
 }
 
 void check_entry(const std::string &chunk, std::size_t first)

@@ -50,5 +50,5 @@ TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 		{"\0004"sv, 42}, // NUL, then 4
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(read_decimal(c.text, 42), c.want) << c.text;
+		EXPECT_EQ(read_decimal(c.text).value_or(42), c.want) << c.text;
 }
