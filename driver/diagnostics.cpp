@@ -75,6 +75,6 @@ void report(std::string_view text)
 		write_all(STDERR_FILENO, text);
 		return;
 	}
-	pending.used = static_cast<std::size_t>(std::copy(text.begin(), text.end(), pending.bytes.data() + pending.used) -
-						pending.bytes.data());
+	pending.used = static_cast<std::size_t>(
+		std::copy(text.begin(), text.end(), pending.bytes.data() + pending.used) - pending.bytes.data());
 }

@@ -4,17 +4,20 @@
 
 #include "driver/convert.h"
 #include "driver/diagnostics.h"
+#include "driver/segments.h"
 
 int main(int argc, char *argv[])
 {
-	output out{STDOUT_FILENO};
+	output_buffer buffer;
+	output out{STDOUT_FILENO, buffer};
 	try {
 		if (argc != 2)
 			fail("Usage: vblocks inFile\n");
+		int threads = thread_count();
 		std::FILE *in = std::fopen(argv[1], "r");
 		if (in == nullptr)
 			fail("Could not open file %s\n", argv[1]);
-		convert(in, argv[1], out);
+		convert(in, argv[1], out, threads);
 		return std::fclose(in) == 0 ? 0 : 255;
 	} catch (const run_failed &) {
 		// What was written before the fault still reaches standard

@@ -50,7 +50,8 @@ int temporary_file()
 	return copy;
 }
 
-// pread, again when a signal breaks in.
+} // namespace
+
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 {
 	ssize_t n;
@@ -59,8 +60,6 @@ ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 	while (n < 0 && errno == EINTR);
 	return n;
 }
-
-} // namespace
 
 void refill(reader &in)
 {

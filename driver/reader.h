@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <sys/types.h>
 
 #include "listing/chunk.h"
 #include "listing/output.h"
@@ -73,6 +74,9 @@ inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t
 // Moves the unread bytes to the start of the buffer and reads more after
 // them.
 void refill(reader &in);
+
+// pread, again when a signal breaks in.
+ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset);
 
 // The next chunk, or nothing at the end of the input.
 inline std::optional<std::string_view> next_chunk(reader &in)

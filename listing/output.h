@@ -7,18 +7,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "listing/chunk.h"
 
 struct output {
 	int fd;
+	std::span<char> bytes; // the buffer, whoever owns it
 	std::size_t used = 0;
 	// Where a variable line whose entry count is not yet known begins;
 	// the bytes from there on are not ready to be written.
 	std::optional<std::size_t> pending{};
-	std::array<char, std::size_t{64} * 1024> bytes{};
 };
+
+// The size of the buffer that the command writes through.
+inline constexpr std::size_t output_size = std::size_t{64} * 1024;
+using output_buffer = std::array<char, output_size>;
 
 // The most that one line of the listing takes in the buffer: a rewritten
 // entry line of max_chunk characters, every reference a number of eleven

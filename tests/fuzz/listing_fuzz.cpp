@@ -87,11 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::string input(reinterpret_cast<const char *>(data), size);
 	std::FILE *in = fmemopen(input.data(), size, "r");
 	std::FILE *captured = std::tmpfile();
-	output out{fileno(captured)};
+	output_buffer buffer;
+	output out{fileno(captured), buffer};
 
 	bool completed = true;
 	try {
-		convert(in, "input", out);
+		convert(in, "input", out, 1);
 	} catch (const run_failed &) {
 		completed = false;
 	}

@@ -77,9 +77,10 @@ std::string converted(changing listing)
 	std::FILE *err = std::tmpfile();
 	int saved_err = dup(STDERR_FILENO);
 	dup2(fileno(err), STDERR_FILENO);
-	output o{fileno(out)};
+	output_buffer buffer;
+	output o{fileno(out), buffer};
 	try {
-		convert(in, "input", o);
+		convert(in, "input", o, 1);
 	} catch (const run_failed &) {
 		write_all(o.fd, ready(o));
 	}

@@ -109,7 +109,8 @@ TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
 		std::string placed(c.text);
 		placed.append(64, '\0').append(pad - 64, '-');
 		std::size_t first = std::min(c.text.find('\n'), c.text.size() - 1) + 1;
-		output out{-1};
+		output_buffer buffer;
+		output out{-1, buffer};
 		rewritten r = process(std::string_view(placed).substr(0, c.text.size()), first, c.most, out);
 		EXPECT_EQ(r.bytes, c.bytes) << c.text;
 		EXPECT_EQ(r.lines, c.lines) << c.text;
@@ -129,7 +130,8 @@ TEST(Process, CountsEveryReferenceOfAFullChunk)
 
 TEST(Output, NumbersArePlainDecimals)
 {
-	output out{-1};
+	output_buffer buffer;
+	output out{-1, buffer};
 	put_count_line(out, 2147483648);
 	put_variable_line(out, -7, 0);
 	put_variable_line(out, 12, 10000000000);
@@ -141,7 +143,8 @@ TEST(Output, NumbersArePlainDecimals)
 TEST(Output, APendingVariableLineGetsItsCount)
 {
 	for (std::int64_t entries : {0LL, 7LL, 10000000000LL}) {
-		output out{-1};
+		output_buffer buffer;
+		output out{-1, buffer};
 		put_variable_line(out, 99, 1);
 		put_pending_variable_line(out, 100);
 		std::string_view line = "-1 0\n";
