@@ -14,13 +14,6 @@
 
 namespace {
 
-// What shows that a regular file changed between two looks at it.
-struct stamp {
-	bool known; // false for what is not a regular file
-	off_t size;
-	timespec modified;
-};
-
 // When the file was last changed: the build names the field, which is
 // st_mtim in POSIX and st_mtimespec on macOS.
 timespec modified(const struct stat &status)
@@ -42,53 +35,61 @@ bool same(const stamp &a, const stamp &b)
 	       a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
+bool in_segments(const conversion &c)
+{
+	return c.threads > 1 && c.before.known && c.before.size > 0;
+}
+
 } // namespace
+
+void tally(conversion &c)
+{
+	std::setvbuf(c.in, nullptr, _IONBF, 0);
+	copy_if_unrewindable(c.pass);
+	c.before = stamp_of(c.in);
+	// A file is read in segments on several threads, if it says how long
+	// it is (files in /proc say nothing). What cannot be reread is tallied
+	// in turn as it is copied, and its copy rewritten in segments.
+	if (in_segments(c)) {
+		c.tallied = c.before.size;
+		tally_segments(fileno(c.in), c.tallied, c.threads, c.pass, c.tally);
+	} else {
+		tally_lines(c.pass, c.tally);
+		c.tallied = c.pass.offset;
+	}
+	flush_diagnostics();
+}
+
+void emit(conversion &c, output &out)
+{
+	put_count_line(out, c.tally.index > 0 ? c.tally.index : 1);
+	emit_state state{&c.tally.counts, c.tally.index};
+	if (in_segments(c)) {
+		emit_segments(fileno(c.in), c.tallied, c.threads, c.pass, c.ahead, state, out);
+	} else {
+		start_over(c.pass);
+		if (c.pass.stream != c.in)
+			c.copy = c.pass.stream;
+		if (c.threads > 1 && c.copy != nullptr) {
+			emit_segments(fileno(c.copy), c.tallied, c.threads, c.pass, c.ahead, state, out);
+		} else {
+			emit_lines(c.pass, c.ahead, state, out);
+			if (c.pass.offset != c.tallied)
+				fail_changed(c.path);
+		}
+	}
+	finish_emit(c.path, state);
+	if (!same(c.before, stamp_of(c.in)))
+		fail_changed(c.path);
+	if (c.copy != nullptr)
+		std::fclose(c.copy);
+	flush_diagnostics();
+	flush(out);
+}
 
 void convert(std::FILE *in, const char *path, output &out, int threads)
 {
-	buffer pass_buffer;
-	buffer ahead_buffer;
-	reader pass{in, path, &pass_buffer};
-	reader ahead{in, path, &ahead_buffer};
-	tally_state tally;
-
-	std::setvbuf(in, nullptr, _IONBF, 0);
-	copy_if_unrewindable(pass);
-	stamp before = stamp_of(in);
-	// A file is read in segments on several threads. What cannot be
-	// reread is tallied in turn as it is copied, and its copy rewritten
-	// in segments.
-	bool file_in_segments = threads > 1 && before.known;
-	std::int64_t tallied = before.size;
-	if (file_in_segments) {
-		tally_segments(fileno(in), tallied, threads, pass, tally);
-	} else {
-		tally_lines(pass, tally);
-		tallied = pass.offset;
-	}
-	flush_diagnostics();
-	put_count_line(out, tally.index > 0 ? tally.index : 1);
-	emit_state state{&tally.counts, tally.index};
-	std::FILE *copy = nullptr;
-	if (file_in_segments) {
-		emit_segments(fileno(in), tallied, threads, pass, ahead, state, out);
-	} else {
-		start_over(pass);
-		if (pass.stream != in)
-			copy = pass.stream;
-		if (threads > 1 && copy != nullptr) {
-			emit_segments(fileno(copy), tallied, threads, pass, ahead, state, out);
-		} else {
-			emit_lines(pass, ahead, state, out);
-			if (pass.offset != tallied)
-				fail_changed(path);
-		}
-	}
-	finish_emit(path, state);
-	if (!same(before, stamp_of(in)))
-		fail_changed(path);
-	if (copy != nullptr)
-		std::fclose(copy);
-	flush_diagnostics();
-	flush(out);
+	conversion c{in, path, threads};
+	tally(c);
+	emit(c, out);
 }

@@ -1,12 +1,42 @@
-// The two passes over one variable listing.
+// The two passes over one variable listing, in the order of a run.
 #pragma once
 
 #include <cstdio>
+#include <ctime>
+#include <sys/types.h>
 
+#include "driver/passes.h"
+#include "driver/reader.h"
 #include "listing/output.h"
 
-// Tallies the listing, rewinds it and writes the numeric listing to out,
-// on up to threads threads; one runs the passes in turn on the calling
-// thread alone. Every fatal problem goes through fail; path names the
-// input in its messages.
+// What shows that a regular file changed between two looks at it.
+struct stamp {
+	bool known; // false for what is not a regular file
+	off_t size;
+	timespec modified;
+};
+
+// A conversion between its passes: the input and its readers, what the
+// tally pass found, and how much it read. It refers to itself, so it is
+// made where it is used.
+struct conversion {
+	std::FILE *in;
+	const char *path; // names the input in messages
+	int threads;      // one runs the passes in turn on the calling thread
+	buffer pass_buffer{};
+	buffer ahead_buffer{};
+	reader pass{in, path, &pass_buffer};
+	reader ahead{in, path, &ahead_buffer};
+	tally_state tally{};
+	stamp before{};
+	std::int64_t tallied = 0;
+	std::FILE *copy = nullptr; // of input that cannot be reread
+};
+
+// The tally pass, then the emit pass, which writes the numeric listing to
+// out. Every fatal problem goes through fail.
+void tally(conversion &c);
+void emit(conversion &c, output &out);
+
+// Both passes over in, on up to threads threads.
 void convert(std::FILE *in, const char *path, output &out, int threads);

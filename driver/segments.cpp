@@ -83,33 +83,37 @@ struct pool {
 	bool stop = false;
 };
 
-// The first line start at or after at: just past the first newline from
-// at - 1 on, or the end of the file.
-std::int64_t line_start(const pool &p, std::int64_t at, bool &failed)
+// The first line start at or after at and before before: just past the
+// first newline from at - 1 on; before when there is none.
+std::int64_t line_start(const pool &p, std::int64_t at, std::int64_t before, bool &failed)
 {
 	if (at == 0)
 		return 0;
 	std::array<char, 4096> bytes;
-	for (std::int64_t from = at - 1; from < p.size;) {
-		auto want = static_cast<std::size_t>(std::min<std::int64_t>(p.size - from, bytes.size()));
+	for (std::int64_t from = at - 1; from < before - 1;) {
+		auto want = static_cast<std::size_t>(std::min<std::int64_t>(before - 1 - from, bytes.size()));
 		ssize_t n = read_at(p.fd, bytes.data(), want, from);
 		if (n <= 0) {
 			failed = n < 0;
-			return p.size;
+			return before;
 		}
 		if (const void *newline = std::memchr(bytes.data(), '\n', static_cast<std::size_t>(n)))
 			return from + (static_cast<const char *>(newline) - bytes.data()) + 1;
 		from += n;
 	}
-	return p.size;
+	return before;
 }
 
-// Finds where segment k begins and ends.
+// Finds where segment k begins and ends. It begins at the first line
+// start in its share of the file, and is empty when there is none: a
+// longer line belongs to the segment it begins in, which ends at the
+// next line start after its share.
 void bound(const pool &p, std::int64_t k, slot &s)
 {
 	bool failed = false;
-	s.from = line_start(p, k * segment_size, failed);
-	s.to = k + 1 == p.segments ? p.size : line_start(p, (k + 1) * segment_size, failed);
+	std::int64_t share_end = std::min(p.size, (k + 1) * segment_size);
+	s.from = line_start(p, k * segment_size, share_end, failed);
+	s.to = s.from == share_end ? share_end : line_start(p, share_end, p.size, failed);
 	s.bounded = !failed;
 }
 
