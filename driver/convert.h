@@ -17,8 +17,8 @@ struct stamp {
 };
 
 // A conversion between its passes: the input and its readers, what the
-// tally pass found, and how much it read. It refers to itself, so it is
-// made where it is used.
+// tally pass found, and how much it read. Its readers point into it, so
+// it is made where it is used and never copied.
 struct conversion {
 	std::FILE *in;
 	const char *path; // names the input in messages

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -107,13 +108,17 @@ std::int64_t line_start(const pool &p, std::int64_t at, std::int64_t before, boo
 // Finds where segment k begins and ends. It begins at the first line
 // start in its share of the file, and is empty when there is none: a
 // longer line belongs to the segment it begins in, which ends at the
-// next line start after its share.
+// next line start after its share. The last ends where the file does
+// when it is read, as a single thread's reading would.
 void bound(const pool &p, std::int64_t k, slot &s)
 {
 	bool failed = false;
 	std::int64_t share_end = std::min(p.size, (k + 1) * segment_size);
 	s.from = line_start(p, k * segment_size, share_end, failed);
-	s.to = s.from == share_end ? share_end : line_start(p, share_end, p.size, failed);
+	if (k + 1 == p.segments)
+		s.to = no_end;
+	else
+		s.to = s.from == share_end ? share_end : line_start(p, share_end, p.size, failed);
 	s.bounded = !failed;
 }
 
@@ -280,14 +285,18 @@ template <typename Work, typename Join> void run(pool &p, int threads, Work work
 			p.done.notify_one();
 		}
 	};
-	// A thread that cannot be started leaves the work to the others.
-	for (int i = 0; i < threads; i++) {
-		own.push_back(std::make_unique<worker>());
-		try {
+	// A thread that cannot be started, for want of memory or of threads,
+	// leaves the work to the others, or to the calling thread.
+	own.reserve(static_cast<std::size_t>(threads));
+	own.push_back(std::make_unique<worker>());
+	try {
+		for (int i = 0; i < threads; i++) {
+			if (i > 0)
+				own.push_back(std::make_unique<worker>());
 			workers.emplace_back(take_segments, std::ref(*own.back()));
-		} catch (const std::system_error &) {
-			break;
 		}
+	} catch (const std::bad_alloc &) {
+	} catch (const std::system_error &) {
 	}
 	auto stop = [&] {
 		{
@@ -383,9 +392,18 @@ int thread_count()
 
 void tally_segments(int fd, std::int64_t size, int threads, reader &pass, tally_state &state)
 {
-	auto p = make_pool(fd, pass.path, size, threads);
-	for (auto &s : p->slots)
-		s->headers.reserve(max_headers);
+	std::unique_ptr<pool> p;
+	try {
+		p = make_pool(fd, pass.path, size, threads);
+		for (auto &s : p->slots)
+			s->headers.reserve(max_headers);
+	} catch (const std::bad_alloc &) {
+		// Without room for the workers' findings, the pass is the calling
+		// thread's alone.
+		pass = segment_reader(fd, pass.path, pass.own, 0, size, false);
+		tally_lines(pass, state);
+		return;
+	}
 	auto work = [&p](slot &s, std::int64_t k, worker &w) {
 		begin(*p, k, s);
 		if (!s.bounded)
@@ -404,12 +422,19 @@ void tally_segments(int fd, std::int64_t size, int threads, reader &pass, tally_
 
 void emit_segments(int fd, std::int64_t size, int threads, reader &pass, reader &ahead, emit_state &state, output &out)
 {
-	auto p = make_pool(fd, pass.path, size, threads);
-	// Room for what a segment's lines may become; a segment that becomes
-	// more the calling thread rewrites itself.
-	for (auto &s : p->slots) {
-		s->text_size = 2 * static_cast<std::size_t>(segment_size) + line_room;
-		s->text.reset(new char[s->text_size]);
+	std::unique_ptr<pool> p;
+	try {
+		p = make_pool(fd, pass.path, size, threads);
+		// Room for what a segment's lines may become; a segment that
+		// becomes more the calling thread rewrites itself.
+		for (auto &s : p->slots) {
+			s->text_size = 2 * static_cast<std::size_t>(segment_size) + line_room;
+			s->text.reset(new char[s->text_size]);
+		}
+	} catch (const std::bad_alloc &) {
+		pass = segment_reader(fd, pass.path, pass.own, 0, size, false);
+		emit_lines(pass, ahead, state, out);
+		return;
 	}
 	const entry_counts &counts = *state.counts;
 	auto work = [&p, &counts](slot &s, std::int64_t k, worker &w) {

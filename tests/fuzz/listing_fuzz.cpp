@@ -1,7 +1,9 @@
 // Fuzzes the whole conversion of a listing given as bytes: both passes,
-// the look-ahead past variable 99, every diagnostic. When a run completes
-// on a listing with no line long enough to be split, its output must be a
-// well-formed numeric listing that agrees with the input; else it aborts.
+// the look-ahead past variable 99, every diagnostic, on one thread and on
+// several over segments, which must give the same bytes and status. When
+// a run completes on a listing with no line long enough to be split, its
+// output must be a well-formed numeric listing that agrees with the
+// input; else it aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include "driver/convert.h"
 #include "driver/diagnostics.h"
 #include "listing/chunk.h"
+#include "tests/captured.h"
 
 namespace {
 
@@ -86,23 +89,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
 	std::string input(reinterpret_cast<const char *>(data), size);
 	std::FILE *in = fmemopen(input.data(), size, "r");
-	std::FILE *captured = std::tmpfile();
-	output_buffer buffer;
-	output out{fileno(captured), buffer};
-
-	bool completed = true;
-	try {
-		convert(in, "input", out, 1);
-	} catch (const run_failed &) {
-		completed = false;
-	}
+	run_result one = captured([in](output &out) { convert(in, "input", out, 1); });
 	std::fclose(in);
-	if (completed) {
-		std::string listing(static_cast<std::size_t>(std::ftell(captured)), '\0');
-		std::rewind(captured);
-		listing.resize(std::fread(listing.data(), 1, listing.size(), captured));
-		check_listing(input, listing);
-	}
-	std::fclose(captured);
+
+	// The same bytes, read from a file in segments by three threads, must
+	// give the same standard output, standard error and status.
+	std::FILE *file = std::tmpfile();
+	std::fwrite(input.data(), 1, size, file);
+	std::fflush(file);
+	std::rewind(file);
+	run_result several = captured([file](output &out) { convert(file, "input", out, 3); });
+	std::fclose(file);
+	check(one == several);
+
+	if (one.status == 0)
+		check_listing(input, one.out);
 	return 0;
 }

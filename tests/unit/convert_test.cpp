@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 
 #include "driver/diagnostics.h"
+#include "tests/captured.h"
 
 namespace {
 
@@ -61,35 +64,33 @@ std::FILE *open_changing(changing &c)
 }
 #endif
 
-std::string contents(std::FILE *file)
-{
-	std::string text(1 << 16, '\0');
-	std::rewind(file);
-	text.resize(std::fread(text.data(), 1, text.size(), file));
-	return text;
-}
-
-// Converts the listing; gives standard output, then standard error.
-std::string converted(changing listing)
+// Converts the listing on one thread.
+run_result converted(changing listing)
 {
 	std::FILE *in = open_changing(listing);
-	std::FILE *out = std::tmpfile();
-	std::FILE *err = std::tmpfile();
-	int saved_err = dup(STDERR_FILENO);
-	dup2(fileno(err), STDERR_FILENO);
-	output_buffer buffer;
-	output o{fileno(out), buffer};
-	try {
-		convert(in, "input", o, 1);
-	} catch (const run_failed &) {
-		write_all(o.fd, ready(o));
-	}
-	dup2(saved_err, STDERR_FILENO);
-	close(saved_err);
-	std::string result = contents(out) + "|" + contents(err);
+	run_result result = captured([in](output &out) { convert(in, "input", out, 1); });
 	std::fclose(in);
-	std::fclose(out);
-	std::fclose(err);
+	return result;
+}
+
+// Converts the listing from a file, on threads threads, rewriting the
+// file between the passes when it changes.
+run_result converted_from_file(const changing &listing, int threads)
+{
+	std::FILE *in = std::tmpfile();
+	std::fputs(listing.before.c_str(), in);
+	std::fflush(in);
+	std::rewind(in);
+	run_result result = captured([&](output &out) {
+		std::unique_ptr<conversion> c(new conversion{in, "input", threads});
+		tally(*c);
+		bool same = listing.after == listing.before;
+		if (!same && (ftruncate(fileno(in), 0) != 0 ||
+			      pwrite(fileno(in), listing.after.data(), listing.after.size(), 0) < 0))
+			throw std::runtime_error("cannot rewrite the listing");
+		emit(*c, out);
+	});
+	std::fclose(in);
 	return result;
 }
 
@@ -97,19 +98,59 @@ std::string converted(changing listing)
 
 TEST(Convert, AListingThatChangesBetweenThePassesFails)
 {
-	const std::string changed = "File input changed while it was read\n";
+	const run_result changed{"", "File input changed while it was read\n", 6};
 	const std::string two = "VAR Variable0\n-1\nVAR Variable1\n-2\n";
+	const std::string whole = "2\n0 1\n-1 0\n1 1\n-2 0\n";
 	struct {
-		std::string after, want;
+		std::string after;
+		std::string out; // up to the stop
+		bool stops;
 	} cases[] = {
-		{two, "2\n0 1\n-1 0\n1 1\n-2 0\n|"},
-		{two + "-3\n", "2\n0 1\n-1 0\n1 1\n-2 0\n|" + changed},
-		{two + "VAR Variable2\n", "2\n0 1\n-1 0\n1 1\n-2 0\n|" + changed},
-		{two + "META\n", "2\n0 1\n-1 0\n1 1\n-2 0\n|" + changed},
-		{"VAR Variable0\n-1\n-2\nVAR Variable1\n", "2\n0 1\n-1 0\n|" + changed},
-		{"VAR Variable0\nVAR Variable1\n-1\n-2\n", "2\n0 1\n|" + changed},
-		{"VAR Variable0\n-1\n", "2\n0 1\n-1 0\n|" + changed},
+		{two, whole, false},
+		{two + "-3\n", whole, true},
+		{two + "VAR Variable2\n", whole, true},
+		{two + "META\n", whole, true},
+		{"VAR Variable0\n-1\n-2\nVAR Variable1\n", "2\n0 1\n-1 0\n", true},
+		{"VAR Variable0\nVAR Variable1\n-1\n-2\n", "2\n0 1\n", true},
+		{"VAR Variable0\n-1\n", "2\n0 1\n-1 0\n", true},
 	};
-	for (const auto &c : cases)
-		EXPECT_EQ(converted({two, c.after}), c.want) << c.after;
+	// Several threads give what one gives.
+	for (const auto &c : cases) {
+		run_result want = c.stops ? run_result{c.out, changed.err, changed.status} : run_result{c.out, "", 0};
+		for (const run_result &got : {converted({two, c.after}), converted_from_file({two, c.after}, 3)}) {
+			EXPECT_EQ(got.out, want.out) << c.after;
+			EXPECT_EQ(got.err, want.err) << c.after;
+			EXPECT_EQ(got.status, want.status) << c.after;
+		}
+	}
+}
+
+// Blocks that span many segments in a build with small ones, changed at
+// their seams: several threads stop where one does, with the same bytes.
+TEST(Convert, SeveralThreadsStopWhereOneDoes)
+{
+	auto block = [](int variable, int entries, std::string_view line) {
+		std::string text = "VAR Variable" + std::to_string(variable) + "\n";
+		for (int i = 0; i < entries; i++)
+			text += line;
+		return text;
+	};
+	auto listing = [&](int first, int second, int third, std::string_view between) {
+		return block(0, first, "-1 Variable0\n") + std::string(between) + block(1, second, "-2\n") +
+		       block(2, third, "-3 Variable2\n");
+	};
+	const std::string before = listing(60, 60, 60, "");
+	for (const std::string &after : {before,
+					 listing(61, 60, 60, ""),
+					 listing(60, 59, 61, ""),
+					 listing(60, 60, 59, ""),
+					 listing(60, 60, 61, ""),
+					 listing(60, 60, 60, "a line of no kind\n"),
+					 block(0, 60, "-1 Variable0\n") + block(1, 60, "-2\n")}) {
+		run_result one = converted_from_file({before, after}, 1);
+		run_result several = converted_from_file({before, after}, 3);
+		EXPECT_EQ(several.out, one.out) << after;
+		EXPECT_EQ(several.err, one.err) << after;
+		EXPECT_EQ(several.status, one.status) << after;
+	}
 }
