@@ -21,12 +21,6 @@
 
 namespace {
 
-// Tests build with a small segment size to cross many seams.
-#ifndef VBLOCKS_SEGMENT_SIZE
-#define VBLOCKS_SEGMENT_SIZE (std::int64_t{1} << 20)
-#endif
-constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
-
 // A header as a worker met it in its segment.
 struct header_seen {
 	std::optional<std::int32_t> number; // as read; nothing when it cannot be

@@ -18,6 +18,13 @@
 // file twice over leave the rest waiting.
 inline constexpr int max_threads = 16;
 
+// Segments are about this long; tests build with small ones, to cross
+// many seams. A file of one segment is not worth the threads.
+#ifndef VBLOCKS_SEGMENT_SIZE
+#define VBLOCKS_SEGMENT_SIZE (std::int64_t{1} << 20)
+#endif
+inline constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
+
 // How many threads to run: VBLOCKS_THREADS, or as many as the processors
 // this process may run on, at most max_threads. A VBLOCKS_THREADS that is
 // not a whole number from 1 to max_threads ends the run.
