@@ -1,10 +1,6 @@
 #include "driver/convert.h"
 
-#include <array>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <limits>
 #include <sys/stat.h>
 
 #include "driver/diagnostics.h"

@@ -255,7 +255,8 @@ bool join_emit(const slot &s, emit_state &state, output &out)
 
 // Runs threads workers, each doing work(slot, k, its own worker) for the
 // segments in turn, while the calling thread joins them in file order
-// with join(slot, k). With no worker, it does both itself.
+// with join(slot, k). With no worker, join finds each slot undone and
+// does the segment itself.
 template <typename Work, typename Join> void run(pool &p, int threads, Work work, Join join)
 {
 	std::vector<std::unique_ptr<worker>> own;
@@ -281,12 +282,9 @@ template <typename Work, typename Join> void run(pool &p, int threads, Work work
 	};
 	// A thread that cannot be started, for want of memory or of threads,
 	// leaves the work to the others, or to the calling thread.
-	own.reserve(static_cast<std::size_t>(threads));
-	own.push_back(std::make_unique<worker>());
 	try {
 		for (int i = 0; i < threads; i++) {
-			if (i > 0)
-				own.push_back(std::make_unique<worker>());
+			own.push_back(std::make_unique<worker>());
 			workers.emplace_back(take_segments, std::ref(*own.back()));
 		}
 	} catch (const std::bad_alloc &) {
@@ -306,7 +304,7 @@ template <typename Work, typename Join> void run(pool &p, int threads, Work work
 		for (std::int64_t k = 0; k < p.segments; k++) {
 			slot &s = *p.slots[static_cast<std::size_t>(k % slots)];
 			if (workers.empty()) {
-				work(s, k, *own.front());
+				s.bounded = s.whole = false; // for join to do it itself
 			} else {
 				std::unique_lock hold(p.lock);
 				p.done.wait(hold, [&] { return s.segment == k; });
@@ -340,7 +338,7 @@ std::unique_ptr<pool> make_pool(int fd, const char *path, std::int64_t size, int
 }
 
 // Prepares s for segment k: its bounds, and nothing found yet.
-void begin(const pool &p, std::int64_t k, slot &s)
+void prepare(const pool &p, std::int64_t k, slot &s)
 {
 	bound(p, k, s);
 	s.whole = false;
@@ -399,7 +397,7 @@ void tally_segments(int fd, std::int64_t size, int threads, reader &pass, tally_
 		return;
 	}
 	auto work = [&p](slot &s, std::int64_t k, worker &w) {
-		begin(*p, k, s);
+		prepare(*p, k, s);
 		if (!s.bounded)
 			return;
 		reader in = segment_reader(p->fd, p->path, &w.pass, s.from, s.to, true);
@@ -432,7 +430,7 @@ void emit_segments(int fd, std::int64_t size, int threads, reader &pass, reader 
 	}
 	const entry_counts &counts = *state.counts;
 	auto work = [&p, &counts](slot &s, std::int64_t k, worker &w) {
-		begin(*p, k, s);
+		prepare(*p, k, s);
 		if (!s.bounded)
 			return;
 		reader in = segment_reader(p->fd, p->path, &w.pass, s.from, s.to, true);
