@@ -31,9 +31,16 @@ bool same(const stamp &a, const stamp &b)
 	       a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
+// Whether bytes of input are worth reading in segments on threads.
+bool worth_segments(const conversion &c, std::int64_t bytes)
+{
+	return c.threads > 1 && bytes > segment_size;
+}
+
+// A file that says how long it is (files in /proc say nothing).
 bool in_segments(const conversion &c)
 {
-	return c.threads > 1 && c.before.known && c.before.size > segment_size;
+	return c.before.known && worth_segments(c, c.before.size);
 }
 
 } // namespace
@@ -43,10 +50,9 @@ void tally(conversion &c)
 	std::setvbuf(c.in, nullptr, _IONBF, 0);
 	copy_if_unrewindable(c.pass);
 	c.before = stamp_of(c.in);
-	// A file of more than one segment is read in segments on several
-	// threads, if it says how long it is (files in /proc say nothing).
-	// What cannot be reread is tallied in turn as it is copied, and its
-	// copy rewritten in segments.
+	// A file is read in segments on several threads. What cannot be
+	// reread is tallied in turn as it is copied, and its copy rewritten
+	// in segments.
 	if (in_segments(c)) {
 		c.tallied = c.before.size;
 		tally_segments(fileno(c.in), c.tallied, c.threads, c.pass, c.tally);
@@ -67,7 +73,7 @@ void emit(conversion &c, output &out)
 		start_over(c.pass);
 		if (c.pass.stream != c.in)
 			c.copy = c.pass.stream;
-		if (c.threads > 1 && c.copy != nullptr && c.tallied > segment_size) {
+		if (c.copy != nullptr && worth_segments(c, c.tallied)) {
 			emit_segments(fileno(c.copy), c.tallied, c.threads, c.pass, c.ahead, state, out);
 		} else {
 			emit_lines(c.pass, c.ahead, state, out);
