@@ -392,7 +392,7 @@ void tally_segments(int fd, std::int64_t size, int threads, reader &pass, tally_
 	} catch (const std::bad_alloc &) {
 		// Without room for the workers' findings, the pass is the calling
 		// thread's alone.
-		pass = segment_reader(fd, pass.path, pass.own, 0, size, false);
+		pass = segment_reader(fd, pass.path, pass.own, 0, no_end, false);
 		tally_lines(pass, state);
 		return;
 	}
@@ -424,7 +424,7 @@ void emit_segments(int fd, std::int64_t size, int threads, reader &pass, reader 
 			s->text.reset(new char[s->text_size]);
 		}
 	} catch (const std::bad_alloc &) {
-		pass = segment_reader(fd, pass.path, pass.own, 0, size, false);
+		pass = segment_reader(fd, pass.path, pass.own, 0, no_end, false);
 		emit_lines(pass, ahead, state, out);
 		return;
 	}
