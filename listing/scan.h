@@ -35,14 +35,6 @@ bool has_avx2();
 void map_bytes_neon(std::string_view data, const byte_maps &maps);
 #endif
 
-// The 64 bits of a map from bit at on. It reads the word after the one
-// that holds bit at, which every map must have.
-inline std::uint64_t bits_from(const std::uint64_t *map, std::size_t at)
-{
-	std::size_t shift = at % 64;
-	return map[at / 64] >> shift | map[at / 64 + 1] << 1 << (63 - shift);
-}
-
 // The bits for the first n positions of a word.
 inline std::uint64_t bits_below(std::size_t n)
 {
