@@ -6,88 +6,40 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/diagnostics.h"
+#include "driver/segments.h"
 #include "tests/captured.h"
+#include "tests/reference.h"
 
 namespace {
 
-// A listing that is rewritten when it is rewound: the first pass reads
-// before, the second after.
-struct changing {
-	std::string before, after;
-	const std::string *now = &before;
-	std::size_t at = 0;
-};
-
-std::size_t read_changing(changing &c, char *bytes, std::size_t size)
+// Rewrites the file open as fd with text, keeping its time of change.
+void rewrite(int fd, const std::string &text)
 {
-	std::size_t n = c.now->copy(bytes, size, c.at);
-	c.at += n;
-	return n;
+	struct stat status;
+	if (fstat(fd, &status) != 0 || ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0)
+		throw std::runtime_error("cannot rewrite the listing");
+	const timespec times[] = {{0, UTIME_OMIT}, status.st_mtim};
+	if (futimens(fd, times) != 0)
+		throw std::runtime_error("cannot keep the time of change");
 }
 
-bool rewind_changing(changing &c, long long offset, int whence)
-{
-	if (offset != 0 || whence != SEEK_SET)
-		return false;
-	c.now = &c.after;
-	c.at = 0;
-	return true;
-}
-
-// A stream over it: glibc's fopencookie, or the BSDs' and macOS's
-// funopen.
-#ifdef __GLIBC__
-std::FILE *open_changing(changing &c)
-{
-	auto read = [](void *cookie, char *bytes, std::size_t size) {
-		return static_cast<ssize_t>(read_changing(*static_cast<changing *>(cookie), bytes, size));
-	};
-	auto seek = [](void *cookie, off64_t *offset, int whence) {
-		return rewind_changing(*static_cast<changing *>(cookie), *offset, whence) ? 0 : -1;
-	};
-	return fopencookie(&c, "r", {read, nullptr, seek, nullptr});
-}
-#else
-std::FILE *open_changing(changing &c)
-{
-	auto read = [](void *cookie, char *bytes, int size) {
-		return static_cast<int>(
-			read_changing(*static_cast<changing *>(cookie), bytes, static_cast<std::size_t>(size)));
-	};
-	auto seek = [](void *cookie, fpos_t offset, int whence) -> fpos_t {
-		return rewind_changing(*static_cast<changing *>(cookie), offset, whence) ? 0 : -1;
-	};
-	return funopen(&c, read, nullptr, seek, nullptr);
-}
-#endif
-
-// Converts the listing on one thread.
-run_result converted(changing listing)
-{
-	std::FILE *in = open_changing(listing);
-	run_result result = captured([in](output &out) { convert(in, "input", out, 1); });
-	std::fclose(in);
-	return result;
-}
-
-// Converts the listing from a file, on threads threads, rewriting the
-// file between the passes when it changes.
-run_result converted_from_file(const changing &listing, int threads)
+// Converts the listing from a file on threads threads, the file
+// rewritten between the passes as after.
+run_result converted(const std::string &before, const std::string &after, int threads)
 {
 	std::FILE *in = std::tmpfile();
-	std::fputs(listing.before.c_str(), in);
+	std::fwrite(before.data(), 1, before.size(), in);
 	std::fflush(in);
 	std::rewind(in);
 	run_result result = captured([&](output &out) {
 		std::unique_ptr<conversion> c(new conversion{in, "input", threads});
 		tally(*c);
-		bool same = listing.after == listing.before;
-		if (!same && (ftruncate(fileno(in), 0) != 0 ||
-			      pwrite(fileno(in), listing.after.data(), listing.after.size(), 0) < 0))
-			throw std::runtime_error("cannot rewrite the listing");
+		if (after != before)
+			rewrite(fileno(in), after);
 		emit(*c, out);
 	});
 	std::fclose(in);
@@ -96,11 +48,13 @@ run_result converted_from_file(const changing &listing, int threads)
 
 } // namespace
 
+// A listing changed between the passes, whether or not its size changed:
+// the emit pass stops before the first line that disagrees with the
+// tally, or at its end, on one thread and on three.
 TEST(Convert, AListingThatChangesBetweenThePassesFails)
 {
-	const run_result changed{"", "File input changed while it was read\n", 6};
-	const std::string two = "VAR Variable0\n-1\nVAR Variable1\n-2\n";
-	const std::string whole = "2\n0 1\n-1 0\n1 1\n-2 0\n";
+	const std::string two = "VAR Variable0\n-1\nVAR Variable1\n-2 Variable1\n";
+	const std::string whole = "2\n0 1\n-1 0\n1 1\n-2 1 1\n";
 	struct {
 		std::string after;
 		std::string out; // up to the stop
@@ -110,47 +64,70 @@ TEST(Convert, AListingThatChangesBetweenThePassesFails)
 		{two + "-3\n", whole, true},
 		{two + "VAR Variable2\n", whole, true},
 		{two + "META\n", whole, true},
-		{"VAR Variable0\n-1\n-2\nVAR Variable1\n", "2\n0 1\n-1 0\n", true},
-		{"VAR Variable0\nVAR Variable1\n-1\n-2\n", "2\n0 1\n", true},
+		{"VAR Variable0\n-1\n-2 Variable1\nVAR Variable1\n", "2\n0 1\n-1 0\n", true},
+		{"VAR Variable0\nVAR Variable1\n-1\n-2 Variable1\n", "2\n0 1\n", true},
+		{"VAR Variable0\n-1\nVAR Variable1\nMETA Variabl\n", "2\n0 1\n-1 0\n1 1\n", true},
 		{"VAR Variable0\n-1\n", "2\n0 1\n-1 0\n", true},
 	};
-	// Several threads give what one gives.
 	for (const auto &c : cases) {
-		run_result want = c.stops ? run_result{c.out, changed.err, changed.status} : run_result{c.out, "", 0};
-		for (const run_result &got : {converted({two, c.after}), converted_from_file({two, c.after}, 3)}) {
-			EXPECT_EQ(got.out, want.out) << c.after;
-			EXPECT_EQ(got.err, want.err) << c.after;
-			EXPECT_EQ(got.status, want.status) << c.after;
-		}
+		run_result want{c.out, c.stops ? "File input changed while it was read\n" : "", c.stops ? 6 : 0};
+		EXPECT_EQ(converted(two, c.after, 1), want) << c.after;
+		EXPECT_EQ(converted(two, c.after, 3), want) << c.after;
 	}
 }
 
-// Blocks that span many segments in a build with small ones, changed at
-// their seams: several threads stop where one does, with the same bytes.
+// Blocks that span several segments, changed at their ends: several
+// threads stop where one does, with the same bytes.
 TEST(Convert, SeveralThreadsStopWhereOneDoes)
 {
-	auto block = [](int variable, int entries, std::string_view line) {
+	auto block = [](int variable, std::int64_t entries, std::string_view line) {
 		std::string text = "VAR Variable" + std::to_string(variable) + "\n";
-		for (int i = 0; i < entries; i++)
+		for (std::int64_t i = 0; i < entries; i++)
 			text += line;
 		return text;
 	};
-	auto listing = [&](int first, int second, int third, std::string_view between) {
+	const std::int64_t n = segment_size / 6;
+	auto listing = [&](std::int64_t first, std::int64_t second, std::int64_t third, std::string_view between) {
 		return block(0, first, "-1 Variable0\n") + std::string(between) + block(1, second, "-2\n") +
 		       block(2, third, "-3 Variable2\n");
 	};
-	const std::string before = listing(60, 60, 60, "");
-	for (const std::string &after : {before,
-					 listing(61, 60, 60, ""),
-					 listing(60, 59, 61, ""),
-					 listing(60, 60, 59, ""),
-					 listing(60, 60, 61, ""),
-					 listing(60, 60, 60, "a line of no kind\n"),
-					 block(0, 60, "-1 Variable0\n") + block(1, 60, "-2\n")}) {
-		run_result one = converted_from_file({before, after}, 1);
-		run_result several = converted_from_file({before, after}, 3);
-		EXPECT_EQ(several.out, one.out) << after;
-		EXPECT_EQ(several.err, one.err) << after;
-		EXPECT_EQ(several.status, one.status) << after;
+	const std::string before = listing(n, n, n, "");
+	const std::string changes[] = {
+		before,
+		listing(n + 1, n, n, ""),
+		listing(n, n - 1, n + 1, ""),
+		listing(n, n, n - 1, ""),
+		listing(n, n, n + 1, ""),
+		listing(n, n, n, "a line of no kind\n"),
+		block(0, n, "-1 Variable0\n") + block(1, n, "-2\n"),
+	};
+	for (std::size_t i = 0; i < std::size(changes); i++)
+		EXPECT_EQ(converted(before, changes[i], 3), converted(before, changes[i], 1)) << "change " << i;
+}
+
+// Listings of several segments and reads, in every build: newlines at
+// every place of a word and of a read, entry lines before the first
+// header, blocks past variable 99 across seams and one whose output
+// outgrows the output buffer. One thread and three give the plain
+// conversion's bytes.
+TEST(Convert, AgreesWithThePlainConversion)
+{
+	const std::size_t size = 3 * std::max<std::size_t>(read_size, segment_size);
+	std::string lines = "-1 Variable0\n";
+	for (std::size_t i = 0; lines.size() < size; i++) {
+		lines += std::string(1 + i * 7 % 130, '-') + (i % 3 == 0 ? " Variable3\n" : "\n");
+		lines += i % 50 == 0 ? "META\n" : i % 97 == 0 ? "\n" : "";
+	}
+	std::string past_99;
+	for (int v = 0; v < 130; v++) {
+		past_99 += "VAR Variable" + std::to_string(v) + "\n-1 Variable" + std::to_string(v) + "\n";
+		std::size_t block = v < 100 ? 0 : v == 120 ? 40 * output_size : size / 60;
+		for (std::size_t at = 0; at < block; at += 14)
+			past_99 += v % 7 == 0 && at % 700 == 0 ? "no kind\n" : "-2 Variable12\n";
+	}
+	for (const std::string &listing : {"VAR Variable0\n" + lines, lines + "VAR Variable0\n" + lines, past_99}) {
+		run_result want = reference_run(listing);
+		EXPECT_EQ(converted(listing, listing, 1), want);
+		EXPECT_EQ(converted(listing, listing, 3), want);
 	}
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "listing/scan.h"
+#include "tests/reference.h"
 #include "tests/rewritten.h"
 
 using namespace std::literals;
@@ -66,40 +67,48 @@ TEST(Process, RewritesEntryLines)
 	EXPECT_EQ(processed(run), want);
 }
 
-// Lines longer than the masks of one window: references on both sides
-// of a step, a lead token or a NUL past the first window.
-TEST(Process, RewritesLongLines)
+// Lead tokens of 1 to 70 characters, numbers of 1 to 11 digits with and
+// without leading zeros, references at every place around the steps of a
+// long line, a NUL past the first window and a chunk cut short: alone
+// and, ended by a newline, in one run.
+TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 {
-	std::string refs, numbers;
-	for (int i = 0; i < 12; i++) {
-		std::string n = std::to_string(123456789 - i);
-		refs.append(" Variable").append(n);
-		numbers.append(" ").append(n);
+	std::vector<std::string> chunks;
+	for (std::size_t lead = 1; lead <= 70; lead++)
+		chunks.push_back(std::string(lead, '-') + " Variable12\n");
+	for (std::size_t digits = 1; digits <= 11; digits++) {
+		std::string n(digits, '7');
+		chunks.push_back("-1 Variable" + n + " Variable0" + n + " Variable-" + n + "\n");
 	}
-	std::string lead = "-" + std::string(70, 'x');
-	struct {
-		std::string chunk, want;
-	} cases[] = {
-		{"-1" + refs + "\n", "-1 12" + numbers + "\n"},
-		{lead + refs + "\n", lead + " 12" + numbers + "\n"},
-		{lead + "\n", lead + " 0\n"},
-		{"-1" + refs.substr(0, 80) + std::string(1, '\0') + refs + "\n", "-1 4" + numbers.substr(0, 40) + "\n"},
-		{"-1" + refs.substr(0, 90), "-1 5" + numbers.substr(0, 50) + "\n"},
-	};
-	for (const auto &c : cases)
-		EXPECT_EQ(processed(c.chunk), c.want) << c.chunk;
+	for (std::size_t at = 40; at < 100; at++)
+		chunks.push_back("-1 " + std::string(at, 'y') + "Variable123456789 Variable5\n");
+	std::string refs;
+	for (int i = 0; i < 12; i++)
+		refs.append(" Variable").append(std::to_string(123456789 - i));
+	chunks.push_back(std::string("-1") + refs.substr(0, 80) + std::string(1, '\0') + refs + "\n");
+	chunks.push_back(std::string("-1") + refs.substr(0, 90));
+	std::string run, want;
+	for (const std::string &chunk : chunks) {
+		EXPECT_EQ(processed(chunk), reference_entry(chunk)) << chunk;
+		if (chunk.ends_with('\n')) {
+			run += chunk;
+			want += reference_entry(chunk);
+		}
+	}
+	EXPECT_EQ(processed(run), want);
 }
 
 // A run takes the whole entry lines that follow the chunk, up to most.
 TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
 {
 	struct {
-		std::string_view text;
+		std::string text;
 		std::int64_t most;
 		std::size_t bytes;
 		std::int64_t lines;
 	} cases[] = {
 		{"-1\n-2\nVAR Variable1\n-3\n", 9, 6, 2},
+		{"-a Variable1\n-b" + std::string(1100, 'x') + " Variable2\n", 9, 13, 1},
 		{"-1\n-2\n-3\n", 2, 6, 2},
 		{"-1\n-2", 9, 3, 1},
 		{"-1\n\n-2\n", 9, 3, 1},
