@@ -1,11 +1,9 @@
 #include "driver/convert.h"
 
-#include <cstdint>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "driver/diagnostics.h"
-#include "driver/passes.h"
-#include "driver/reader.h"
 #include "driver/segments.h"
 
 namespace {
@@ -17,10 +15,10 @@ timespec modified(const struct stat &status)
 	return status.VBLOCKS_MTIME;
 }
 
-stamp stamp_of(std::FILE *stream)
+stamp stamp_of(int fd)
 {
 	struct stat status;
-	if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode))
+	if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
 		return {false, 0, {}};
 	return {true, status.st_size, modified(status)};
 }
@@ -31,68 +29,64 @@ bool same(const stamp &a, const stamp &b)
 	       a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
-// Whether bytes of input are worth reading in segments on threads.
-bool worth_segments(const conversion &c, std::int64_t bytes)
+// The workers for bytes of input, if they are worth reading in segments
+// on threads; nothing when they are not, or there is not the memory for
+// workers.
+pool *workers_for(conversion &c, std::int64_t bytes)
 {
-	return c.threads > 1 && bytes > segment_size;
-}
-
-// A file that says how long it is (files in /proc say nothing).
-bool in_segments(const conversion &c)
-{
-	return c.before.known && worth_segments(c, c.before.size);
+	if (c.threads == 1 || bytes <= segment_size)
+		return nullptr;
+	if (!c.workers)
+		c.workers = make_pool(c.threads);
+	return c.workers.get();
 }
 
 } // namespace
 
 void tally(conversion &c)
 {
-	std::setvbuf(c.in, nullptr, _IONBF, 0);
 	copy_if_unrewindable(c.pass);
-	c.before = stamp_of(c.in);
-	// A file is read in segments on several threads. What cannot be
-	// reread is tallied in turn as it is copied, and its copy rewritten
-	// in segments.
-	if (in_segments(c)) {
-		c.tallied = c.before.size;
-		tally_segments(fileno(c.in), c.tallied, c.threads, c.pass, c.tally);
+	c.copied = c.pass.copy >= 0;
+	c.before = stamp_of(c.fd);
+	// A file that says how long it is (files in /proc say nothing) is
+	// tallied in segments; what cannot be reread is tallied in turn as
+	// it is copied.
+	if (pool *p = workers_for(c, c.before.size)) {
+		c.tallied = tally_segments(*p, c.fd, c.before.size, c.pass, c.tally);
 	} else {
-		tally_lines(c.pass, c.tally);
+		tally_lines(c.pass, c.tally, calling_thread());
 		c.tallied = c.pass.offset;
 	}
-	flush_diagnostics();
+	finish_tally(c.tally);
+	flush_diagnostics(calling_thread());
 }
 
 void emit(conversion &c, output &out)
 {
-	put_count_line(out, c.tally.index > 0 ? c.tally.index : 1);
-	emit_state state{&c.tally.counts, c.tally.index};
-	if (in_segments(c)) {
-		emit_segments(fileno(c.in), c.tallied, c.threads, c.pass, c.ahead, state, out);
+	lane &l = calling_thread();
+	put_count_line(out, c.tally.at.index > 0 ? c.tally.at.index : 1);
+	emit_state state{&c.tally.counts, c.tally.at.index, {}};
+	start_over(c.pass);
+	std::int64_t read = 0;
+	pool *p = c.before.size > 0 || c.copied ? workers_for(c, c.tallied) : nullptr;
+	if (p != nullptr) {
+		read = emit_segments(*p, c.pass.fd, c.tallied, c.pass, c.ahead, state, out);
 	} else {
-		start_over(c.pass);
-		if (c.pass.stream != c.in)
-			c.copy = c.pass.stream;
-		if (c.copy != nullptr && worth_segments(c, c.tallied)) {
-			emit_segments(fileno(c.copy), c.tallied, c.threads, c.pass, c.ahead, state, out);
-		} else {
-			emit_lines(c.pass, c.ahead, state, out);
-			if (c.pass.offset != c.tallied)
-				fail_changed(c.path);
-		}
+		emit_lines(c.pass, c.ahead, state, out, l);
+		read = c.pass.offset;
 	}
-	finish_emit(c.path, state);
-	if (!same(c.before, stamp_of(c.in)))
-		fail_changed(c.path);
-	if (c.copy != nullptr)
-		std::fclose(c.copy);
-	flush_diagnostics();
-	flush(out);
+	finish_emit(state, c.path, l);
+	if (read != c.tallied || !same(c.before, stamp_of(c.fd)))
+		fail_changed(l, c.path);
+	if (c.copied)
+		close(c.pass.fd);
+	flush_diagnostics(l);
+	flush(out, l);
 }
 
 void convert(std::FILE *in, const char *path, output &out, int threads)
 {
-	conversion c{in, path, threads};
+	conversion c{fileno(in), path, threads};
 	tally(c);
 	emit(c, out);
 }

@@ -1,18 +1,19 @@
 // The two passes over one variable listing, in the order of a run.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <sys/types.h>
 
 #include "driver/passes.h"
 #include "driver/reader.h"
+#include "driver/segments.h"
 #include "listing/output.h"
 
 // What shows that a regular file changed between two looks at it.
 struct stamp {
 	bool known; // false for what is not a regular file
-	off_t size;
+	std::int64_t size;
 	timespec modified;
 };
 
@@ -20,17 +21,18 @@ struct stamp {
 // tally pass found, and how much it read. Its readers point into it, so
 // it is made where it is used and never copied.
 struct conversion {
-	std::FILE *in;
+	int fd;
 	const char *path; // names the input in messages
 	int threads;      // one runs the passes in turn on the calling thread
 	buffer pass_buffer{};
 	buffer ahead_buffer{};
-	reader pass{in, path, &pass_buffer};
-	reader ahead{in, path, &ahead_buffer};
+	reader pass{fd, path, &pass_buffer};
+	reader ahead{fd, path, &ahead_buffer};
 	tally_state tally{};
 	stamp before{};
+	bool copied = false; // the input could not be reread, and was copied
 	std::int64_t tallied = 0;
-	std::FILE *copy = nullptr; // of input that cannot be reread
+	std::unique_ptr<pool> workers{}; // once a pass is worth them
 };
 
 // The tally pass, then the emit pass, which writes the numeric listing to

@@ -11,9 +11,29 @@
 
 namespace {
 
-diagnostics pending;
+// The first bytes that do not fit go out, in the lane's turn, with what
+// came before them; what is larger than the buffer goes straight out.
+void add(lane &to, std::string_view text)
+{
+	diagnostics &d = to.diags;
+	if (d.bytes.size() - d.used < text.size())
+		flush_diagnostics(to);
+	if (d.bytes.size() < text.size()) {
+		write_all(STDERR_FILENO, text);
+		return;
+	}
+	d.used =
+		static_cast<std::size_t>(std::copy(text.begin(), text.end(), d.bytes.data() + d.used) - d.bytes.data());
+}
 
 } // namespace
+
+lane &calling_thread()
+{
+	static std::array<char, std::size_t{64} * 1024> bytes;
+	static lane calling{{bytes}, {}};
+	return calling;
+}
 
 bool write_all(int fd, std::string_view bytes)
 {
@@ -28,53 +48,52 @@ bool write_all(int fd, std::string_view bytes)
 	return true;
 }
 
-void flush_diagnostics()
+void take_turn(lane &l)
 {
-	// A standard error that refuses them cannot be told so.
-	write_all(STDERR_FILENO, {pending.bytes.data(), pending.used});
-	pending.used = 0;
+	if (l.take_turn) {
+		l.take_turn();
+		l.take_turn = nullptr;
+	}
 }
 
-void fail(const char *format, ...)
+void flush_diagnostics(lane &from)
 {
-	flush_diagnostics();
+	take_turn(from);
+	// A standard error that refuses them cannot be told so.
+	write_all(STDERR_FILENO, {from.diags.bytes.data(), from.diags.used});
+	from.diags.used = 0;
+}
+
+void fail(lane &to, const char *format, ...)
+{
+	std::array<char, 8192> line;
 	std::va_list args;
 	va_start(args, format);
-	vdprintf(STDERR_FILENO, format, args);
+	int length = std::vsnprintf(line.data(), line.size(), format, args);
 	va_end(args);
+	add(to, {line.data(), std::min(static_cast<std::size_t>(std::max(length, 0)), line.size() - 1)});
+	if (!to.take_turn)
+		flush_diagnostics(to);
 	throw run_failed{};
 }
 
-bool add_unrecognised(diagnostics &to, std::string_view chunk)
+void report_unrecognised(lane &to, std::string_view chunk)
 {
 	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
 	chunk = chunk.substr(0, std::min(chunk.find('\0'), max_chunk));
-	if (to.bytes.size() - to.used < prefix.size() + chunk.size() + 1)
-		return false;
-	char *at = to.bytes.data() + to.used;
+	diagnostics &d = to.diags;
+	std::size_t size = prefix.size() + chunk.size() + 1;
+	if (d.bytes.size() - d.used < size)
+		flush_diagnostics(to);
+	if (d.bytes.size() < size) {
+		add(to, prefix);
+		add(to, chunk);
+		add(to, "\n");
+		return;
+	}
+	char *at = d.bytes.data() + d.used;
 	at = std::copy(prefix.begin(), prefix.end(), at);
 	at = std::copy(chunk.begin(), chunk.end(), at);
 	*at++ = '\n';
-	to.used = static_cast<std::size_t>(at - to.bytes.data());
-	return true;
-}
-
-void report_unrecognised(std::string_view chunk)
-{
-	if (!add_unrecognised(pending, chunk)) {
-		flush_diagnostics();
-		add_unrecognised(pending, chunk);
-	}
-}
-
-void report(std::string_view text)
-{
-	if (pending.bytes.size() - pending.used < text.size())
-		flush_diagnostics();
-	if (pending.bytes.size() < text.size()) {
-		write_all(STDERR_FILENO, text);
-		return;
-	}
-	pending.used = static_cast<std::size_t>(
-		std::copy(text.begin(), text.end(), pending.bytes.data() + pending.used) - pending.bytes.data());
+	d.used = static_cast<std::size_t>(at - d.bytes.data());
 }

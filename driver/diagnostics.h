@@ -1,37 +1,46 @@
-// Diagnostics on standard error, through a buffer of their own, and the
-// one way a run ends early.
+// Diagnostics on standard error, the one way a run ends early, and when
+// a thread may write.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <functional>
+#include <span>
 #include <string_view>
 
-// Thrown by fail once its line is written; main turns it into status 6.
+// Thrown by fail once its line is written, or noted for its turn; main
+// turns it into status 6.
 struct run_failed {};
 
-// Writes the pending diagnostics, then one printf-style line, to standard
-// error, and ends the run.
-[[noreturn]] [[gnu::format(printf, 1, 2)]] void fail(const char *format, ...);
-
-// Diagnostics held in memory before they are written: the run's own, or
-// those a worker found in its segment.
+// Diagnostics held in memory before they are written.
 struct diagnostics {
-	std::array<char, std::size_t{64} * 1024> bytes;
+	std::span<char> bytes;
 	std::size_t used = 0;
 };
 
-// Adds the report of a chunk of no known kind, shown up to its first NUL;
-// false, adding nothing, when it does not fit.
-bool add_unrecognised(diagnostics &to, std::string_view chunk);
+// What a thread writes to standard error, and when it may write there and
+// to standard output: the calling thread as it goes, a worker once the
+// turn of its segment has come. take_turn waits for that turn, and is
+// empty once it has come.
+struct lane {
+	diagnostics diags;
+	std::function<void()> take_turn;
+};
 
-// Reports a chunk of no known kind.
-void report_unrecognised(std::string_view chunk);
+// The lane of the thread that runs main.
+lane &calling_thread();
 
-// Reports diagnostics that a worker wrote, in their turn.
-void report(std::string_view text);
+// Ends the run with one printf-style line, after the lane's diagnostics:
+// written at once where the lane may write, else kept for its turn.
+[[noreturn]] [[gnu::format(printf, 2, 3)]] void fail(lane &to, const char *format, ...);
 
-// Writes the pending diagnostics to standard error.
-void flush_diagnostics();
+// Reports a chunk of no known kind, shown up to its first NUL.
+void report_unrecognised(lane &to, std::string_view chunk);
+
+// Writes the lane's diagnostics, in its turn.
+void flush_diagnostics(lane &from);
+
+// Waits for the lane's turn to write, if it has not come.
+void take_turn(lane &l);
 
 // Writes all of bytes to the file descriptor; false when it refuses them.
 bool write_all(int fd, std::string_view bytes);

@@ -10,13 +10,14 @@ int main(int argc, char *argv[])
 {
 	output_buffer buffer;
 	output out{STDOUT_FILENO, buffer};
+	lane &l = calling_thread();
 	try {
 		if (argc != 2)
-			fail("Usage: vblocks inFile\n");
+			fail(l, "Usage: vblocks inFile\n");
 		int threads = thread_count();
 		std::FILE *in = std::fopen(argv[1], "r");
 		if (in == nullptr)
-			fail("Could not open file %s\n", argv[1]);
+			fail(l, "Could not open file %s\n", argv[1]);
 		convert(in, argv[1], out, threads);
 		return std::fclose(in) == 0 ? 0 : 255;
 	} catch (const run_failed &) {

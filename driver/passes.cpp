@@ -2,155 +2,180 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "driver/diagnostics.h"
+#include <unistd.h>
 
 namespace {
 
-// In the emit pass, a block of a counted variable must hold as many entry
-// lines as the tally pass counted in it.
-void check_block(const char *path, const emit_state &state)
+[[noreturn]] void fail_numbering(lane &l, std::int32_t number, std::int64_t index)
 {
-	if (in_table(state.current) && state.entries != (*state.counts)[state.current])
-		fail_changed(path);
+	fail(l, "trouble: v (%d) != i (%lld)\n", number, static_cast<long long>(index));
 }
 
-// Empties the output buffer. A block past variable 99 waits in it for
-// its count, or, when it does not fit, has the rest of its entry lines
-// counted by reading ahead.
-void make_room(const reader &in, reader &ahead, output &out, std::int64_t entries)
+// The whole chunks before a read that failed have been taken.
+[[noreturn]] void fail_read(lane &l, const reader &in)
 {
-	if (out.pending)
-		settle_variable_line(out, entries + count_block_ahead(in, ahead));
-	flush(out);
+	fail(l, "Could not read file %s: %s\n", in.path, std::strerror(in.error));
 }
 
-} // namespace
-
-void fail_numbering(std::int32_t number, std::int64_t index)
-{
-	fail("trouble: v (%d) != i (%lld)\n", number, static_cast<long long>(index));
-}
-
-void accept_header(std::string_view chunk, std::int32_t &current, std::int64_t &index)
-{
-	current = header_number(chunk).value_or(current);
-	if (current != index)
-		fail_numbering(current, index);
-	index++;
-}
-
-void add_entries(entry_counts &counts, std::int32_t variable, std::int64_t entries)
-{
-	if (in_table(variable))
-		counts[variable] += entries;
-}
-
-std::int64_t room_left(const entry_counts &counts, std::int32_t variable, std::int64_t entries)
-{
-	return in_table(variable) ? counts[variable] - entries : no_limit;
-}
-
-std::int64_t count_block_ahead(const reader &in, reader &ahead)
+// The entry lines from where in stands to the next header, read ahead;
+// nothing when a read fails before it, and then in ends no later than
+// where the look-ahead failed.
+std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 {
 	start_ahead(ahead, in);
 	std::int64_t entries = count_entry_lines(ahead);
 	while (auto c = next_chunk(ahead)) {
 		kind k = classify(*c);
 		if (k == kind::header)
-			break;
+			return entries;
 		entries += k == kind::entry;
 		entries += count_entry_lines(ahead);
 	}
-	end_ahead(ahead, in);
-	return entries;
+	if (ahead.error == 0)
+		return entries;
+	if (ahead.limit < in.limit) {
+		in.limit = ahead.limit;
+		in.error = ahead.error;
+	}
+	return std::nullopt;
 }
 
-void fail_changed(const char *path)
+// Puts in the count of the pending variable line, whose block runs on
+// past what in has buffered, by reading ahead. A block that cannot be
+// read to its end has a count that cannot be known: its variable line is
+// lost, with what follows it, and the pass fails before it would end.
+void settle_ahead(reader &in, reader &ahead, const position &at, output &out)
 {
-	fail("File %s changed while it was read\n", path);
+	if (auto more = count_block_ahead(in, ahead))
+		settle_variable_line(out, at.entries + *more);
+	else
+		out.lost = true;
 }
 
-void write_after(output &out, std::string_view bytes)
+// Empties the output buffer. A block past variable 99 waits in it for
+// its count, which it gets here by reading ahead when it does not fit.
+void make_room(reader &in, reader &ahead, const position &at, output &out, lane &l)
 {
-	flush(out);
-	if (!write_all(out.fd, bytes))
-		fail("Could not write output: %s\n", std::strerror(errno));
+	if (out.pending && !out.lost)
+		settle_ahead(in, ahead, at, out);
+	flush(out, l);
 }
 
-void flush(output &out)
+} // namespace
+
+void fail_changed(lane &l, const char *path)
 {
-	std::string_view bytes(out.bytes.data(), out.used);
+	fail(l, "File %s changed while it was read\n", path);
+}
+
+void flush(output &out, lane &l)
+{
+	take_turn(l);
+	if (!write_all(out.fd, ready(out)))
+		fail(l, "Could not write output: %s\n", std::strerror(errno));
+	// A lost variable line holds back what follows it for good.
 	out.used = 0;
-	if (!write_all(out.fd, bytes))
-		fail("Could not write output: %s\n", std::strerror(errno));
+	if (out.lost)
+		out.pending = 0;
 }
 
-void tally_lines(reader &in, tally_state &state)
+void tally_header(tally_state &state, std::optional<std::int32_t> read, lane &l)
+{
+	add_entries(state.counts, state.at.current, state.at.entries);
+	std::int32_t number = header_value(read, state.at.current);
+	if (!follows_numbering(number, state.at.index))
+		fail_numbering(l, number, state.at.index);
+	enter_block(state.at, number);
+}
+
+void emit_header(emit_state &state, std::optional<std::int32_t> read, const char *path, lane &l)
+{
+	if (!block_complete(*state.counts, state.at) || state.at.index == state.headers)
+		fail_changed(l, path);
+	std::int32_t number = header_value(read, state.at.current);
+	if (!follows_numbering(number, state.at.index))
+		fail_numbering(l, number, state.at.index);
+	enter_block(state.at, number);
+}
+
+void finish_tally(tally_state &state)
+{
+	add_entries(state.counts, state.at.current, state.at.entries);
+	state.at.entries = 0;
+}
+
+void finish_emit(const emit_state &state, const char *path, lane &l)
+{
+	if (!block_complete(*state.counts, state.at) || state.at.index != state.headers)
+		fail_changed(l, path);
+}
+
+void tally_lines(reader &in, tally_state &state, lane &l)
 {
 	while (auto c = next_chunk(in)) {
 		switch (classify(*c)) {
 		case kind::header:
-			accept_header(*c, state.current, state.index);
+			if (state.at.index == unknown) {
+				put_back(in, *c);
+				return;
+			}
+			tally_header(state, header_number(*c), l);
 			break;
 		case kind::metadata:
 			break;
 		case kind::entry:
-			add_entries(state.counts, state.current, 1 + count_entry_lines(in));
+			state.at.entries += 1 + count_entry_lines(in);
 			break;
 		case kind::unrecognised:
-			report_unrecognised(*c);
+			report_unrecognised(l, *c);
 			break;
 		}
 	}
+	if (in.error != 0)
+		fail_read(l, in);
 }
 
 // A listing that no longer agrees with the tally ends the run before the
 // line that would be wrong.
-void emit_lines(reader &in, reader &ahead, emit_state &state, output &out)
+void emit_lines(reader &in, reader &ahead, emit_state &state, output &out, lane &l)
 {
 	const entry_counts &counts = *state.counts;
 	for (;;) {
 		if (!has_line_room(out))
-			make_room(in, ahead, out, state.entries);
+			make_room(in, ahead, state.at, out, l);
 		auto c = next_chunk(in);
 		if (!c)
 			break;
 		switch (classify(*c)) {
 		case kind::header:
+			if (state.at.index == unknown) {
+				put_back(in, *c);
+				return;
+			}
 			if (out.pending)
-				settle_variable_line(out, state.entries);
-			check_block(in.path, state);
-			if (state.index == state.headers)
-				fail_changed(in.path);
-			accept_header(*c, state.current, state.index);
-			if (in_table(state.current))
-				put_variable_line(out, state.current, counts[state.current]);
+				settle_variable_line(out, state.at.entries);
+			emit_header(state, header_number(*c), in.path, l);
+			if (in_table(state.at.current))
+				put_variable_line(out, state.at.current, counts[state.at.current]);
 			else
-				put_pending_variable_line(out, state.current);
-			state.entries = 0;
+				put_pending_variable_line(out, state.at.current);
 			break;
 		case kind::metadata:
 			break;
 		case kind::entry: {
-			std::int64_t room = room_left(counts, state.current, state.entries);
+			std::int64_t room = room_left(counts, state.at);
 			if (room == 0)
-				fail_changed(in.path);
-			state.entries += rewrite_entry_lines(in, *c, room, out);
+				fail_changed(l, in.path);
+			state.at.entries += rewrite_entry_lines(in, *c, room, out);
 			break;
 		}
 		case kind::unrecognised:
-			report_unrecognised(*c);
+			report_unrecognised(l, *c);
 			break;
 		}
 	}
-	if (out.pending)
-		settle_variable_line(out, state.entries + count_block_ahead(in, ahead));
-}
-
-void finish_emit(const char *path, const emit_state &state)
-{
-	check_block(path, state);
-	if (state.index != state.headers)
-		fail_changed(path);
+	if (in.error != 0)
+		fail_read(l, in);
+	if (out.pending && !out.lost)
+		settle_ahead(in, ahead, state.at, out);
 }

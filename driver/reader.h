@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <sys/types.h>
 
+#include "driver/diagnostics.h"
 #include "listing/chunk.h"
 #include "listing/output.h"
 #include "listing/scan.h"
@@ -37,37 +37,36 @@ inline constexpr std::size_t first_read_ahead = std::min(read_size, std::size_t{
 
 inline constexpr std::int64_t no_end = std::numeric_limits<std::int64_t>::max();
 
+// A reader of the bytes of a file from offset up to limit, read at their
+// offsets, or of input that cannot be reread, read in turn. A read that
+// fails ends the reader where it failed, with error set to why: the pass
+// takes the whole chunks before it, then ends the run.
 struct reader {
-	std::FILE *stream; // read in turn, or nothing for a segment
-	const char *path;  // names the input in messages
+	int fd;
+	const char *path; // names the input in messages
 	buffer *own;
 	// The buffered input: own, or while reading ahead the buffer of the
 	// reader it started from, until the first refill.
 	const buffer *view = own;
 	std::size_t begin = 0; // the unread bytes are view->bytes[begin, end)
 	std::size_t end = 0;
-	std::int64_t offset = 0;           // the stream's position: just past bytes[end)
+	std::int64_t offset = 0; // of the byte after them
+	std::int64_t limit = no_end;
+	int error = 0;                     // why it ends at limit, if it does for a failed read
 	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
-	int copy = -1; // where the first pass copies input that cannot be reread
-	// A segment of a file is read at offset from this descriptor, up to
-	// limit; a worker's reader notes a failed read in failed and ends,
-	// for the run to fail in order.
-	int fd = -1;
-	std::int64_t limit = no_end;
-	bool quiet = false;
-	bool failed = false;
+	bool in_turn = false; // read with read(2): input that cannot be reread
+	int copy = -1;        // where such input is copied as it is read
 };
 
-// A reader of the bytes [from, to) of the file open as fd, for a worker
-// when quiet.
-inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t from, std::int64_t to, bool quiet)
+// A reader of the bytes [from, to) of the file open as fd, which ends at
+// to with error when that is not 0.
+inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t from, std::int64_t to, int error)
 {
-	reader in{nullptr, path, own};
-	in.fd = fd;
+	reader in{fd, path, own};
 	in.offset = from;
 	in.limit = to;
-	in.quiet = quiet;
+	in.error = error;
 	return in;
 }
 
@@ -75,10 +74,11 @@ inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t
 // them.
 void refill(reader &in);
 
-// pread, again when a signal breaks in.
+// pread, again when a signal breaks in; -1 with errno when it fails.
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset);
 
-// The next chunk, or nothing at the end of the input.
+// The next chunk, or nothing at the end of the input or where a read
+// failed: a chunk that the failure cuts short is not one.
 inline std::optional<std::string_view> next_chunk(reader &in)
 {
 	for (;;) {
@@ -86,7 +86,7 @@ inline std::optional<std::string_view> next_chunk(reader &in)
 		std::size_t available = in.end - in.begin;
 		std::size_t reach = in.begin + std::min(available, max_chunk);
 		std::size_t newline = next_bit(b.newlines.data(), in.begin, reach) - in.begin;
-		std::size_t length = chunk_length(newline, available, in.at_end);
+		std::size_t length = chunk_length(newline, available, in.at_end && in.error == 0);
 		if (length != 0) {
 			std::string_view c{b.bytes.data() + in.begin, length};
 			in.begin += length;
@@ -98,27 +98,36 @@ inline std::optional<std::string_view> next_chunk(reader &in)
 	}
 }
 
-// Passes over the run of entry lines that stands where in stands, each
-// whole in one chunk and ended by a newline, and returns how many it
-// holds; the run may be empty. It stops before any other chunk and where
-// the buffer runs out; next_chunk goes on from there.
-std::int64_t count_entry_lines(reader &in);
+// Gives back the chunk just taken, for the next next_chunk.
+inline void put_back(reader &in, std::string_view chunk)
+{
+	in.begin -= chunk.size();
+}
+
+// Passes over the run of entry lines that stands where in stands (see
+// count_run) and returns how many it holds; next_chunk goes on from
+// where it stops.
+inline std::int64_t count_entry_lines(reader &in)
+{
+	const buffer &b = *in.view;
+	entry_run run = count_run({b.bytes.data(), in.end}, b.newlines.data(), b.dashes.data(), in.begin);
+	in.begin = run.end;
+	return run.lines;
+}
 
 // Rewrites the entry chunk just taken from in, then the whole entry lines
 // after it in the buffer, at most most lines in all (see process), and
 // moves in past them; returns how many it rewrote.
 std::int64_t rewrite_entry_lines(reader &in, std::string_view chunk, std::int64_t most, output &out);
 
+// Sets ahead to read on from where in stands.
+void start_ahead(reader &ahead, const reader &in);
+
 // When the input cannot be read twice (a pipe, a FIFO, a terminal), has
-// the first pass copy it to an unlinked temporary file in $TMPDIR or /tmp,
-// for start_over to read from.
+// the first pass read it in turn and copy it to a temporary file that no
+// other user can open, in $TMPDIR or /tmp, for start_over to read from.
 void copy_if_unrewindable(reader &in);
 
 // Goes back to the start of the input, or of its copy, for the second
 // pass.
 void start_over(reader &in);
-
-// Sets ahead to read on from where in stands, then, once it has, puts
-// the stream back where in expects it.
-void start_ahead(reader &ahead, const reader &in);
-void end_ahead(reader &ahead, const reader &in);

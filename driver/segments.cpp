@@ -1,97 +1,52 @@
 #include "driver/segments.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <optional>
-#include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 #ifdef __linux__
 #include <sched.h>
 #endif
 
-#include "driver/diagnostics.h"
+#include "driver/order.h"
 
 namespace {
 
-// A header as a worker met it in its segment.
-struct header_seen {
-	std::optional<std::int32_t> number; // as read; nothing when it cannot be
-	std::int64_t entries = 0;           // of its block, within the segment
-	std::size_t diagnostics = 0;        // the bytes of them before it
-};
+std::int64_t redone = 0;
 
-// More headers than this in one segment, and the calling thread tallies
-// it itself.
-constexpr std::size_t max_headers = 4096;
-
-// What a worker found in one segment, for the joiner.
-struct slot {
-	std::int64_t segment = -1; // the segment it holds, once it is done
-	std::int64_t from = 0;     // the segment's bytes: [from, to)
+// Where a segment's bytes lie: from its first line start up to the next
+// segment's. A read that fails while they are looked for ends them there,
+// with error set to why.
+struct bounds {
+	std::int64_t from = 0;
 	std::int64_t to = 0;
-	bool bounded = false; // from and to could be read
-	bool whole = false;   // everything fit, and could be read
-	diagnostics diags;
-	std::int64_t lead_in = 0; // entry lines before the first header
-	// In the tally pass: each header.
-	std::vector<header_seen> headers;
-	// In the emit pass: the rewritten segment, how many headers it holds,
-	// the numbers of the first and the last, and the entry lines of the
-	// last block.
-	std::unique_ptr<char[]> text; // left unwritten, so that what is not used is not paged in
-	std::size_t text_size = 0;
-	std::size_t text_used = 0;
-	std::int64_t header_count = 0;
-	std::int32_t first = 0;
-	std::int32_t last = 0;
-	std::int64_t last_entries = 0;
-};
-
-// What a worker thread reads with.
-struct worker {
-	buffer pass;
-	buffer ahead;
-};
-
-// The slots that carry segments from the workers to the joiner: segment
-// k goes in slot k % slots.size() once segment k - slots.size() is
-// joined.
-struct pool {
-	int fd;
-	const char *path;
-	std::int64_t size;     // of the file, in bytes
-	std::int64_t segments; // how many
-	std::mutex lock;
-	std::condition_variable done;  // a worker has done a segment
-	std::condition_variable freed; // the joiner has freed a slot
-	std::vector<std::unique_ptr<slot>> slots;
-	std::int64_t next = 0;   // the segment the next worker takes
-	std::int64_t joined = 0; // how many segments the joiner has joined
-	bool stop = false;
+	int error = 0;
 };
 
 // The first line start at or after at and before before: just past the
-// first newline from at - 1 on; before when there is none.
-std::int64_t line_start(const pool &p, std::int64_t at, std::int64_t before, bool &failed)
+// first newline from at - 1 on; before when there is none; where a read
+// fails, with error set to why.
+std::int64_t line_start(int fd, std::int64_t at, std::int64_t before, int &error)
 {
 	if (at == 0)
 		return 0;
 	std::array<char, 4096> bytes;
 	for (std::int64_t from = at - 1; from < before - 1;) {
 		auto want = static_cast<std::size_t>(std::min<std::int64_t>(before - 1 - from, bytes.size()));
-		ssize_t n = read_at(p.fd, bytes.data(), want, from);
-		if (n <= 0) {
-			failed = n < 0;
-			return before;
+		ssize_t n = read_at(fd, bytes.data(), want, from);
+		if (n < 0) {
+			error = errno;
+			return from;
 		}
+		if (n == 0)
+			return before;
 		if (const void *newline = std::memchr(bytes.data(), '\n', static_cast<std::size_t>(n)))
 			return from + (static_cast<const char *>(newline) - bytes.data()) + 1;
 		from += n;
@@ -99,262 +54,216 @@ std::int64_t line_start(const pool &p, std::int64_t at, std::int64_t before, boo
 	return before;
 }
 
-// Finds where segment k begins and ends. It begins at the first line
-// start in its share of the file, and is empty when there is none: a
-// longer line belongs to the segment it begins in, which ends at the
-// next line start after its share. The last ends where the file does
-// when it is read, as a single thread's reading would.
-void bound(const pool &p, std::int64_t k, slot &s)
+// Segment k of segments, over a file of size bytes when the pass began.
+// It begins at the first line start in its share of the file, and is
+// empty when there is none there: a longer line belongs to the segment it
+// begins in, which ends at the first line start after its share. The
+// last reads on to the end of the file as it then is, as one thread
+// would.
+bounds bound(int fd, std::int64_t size, std::int64_t segments, std::int64_t k)
 {
-	bool failed = false;
-	std::int64_t share_end = std::min(p.size, (k + 1) * segment_size);
-	s.from = line_start(p, k * segment_size, share_end, failed);
-	if (k + 1 == p.segments)
-		s.to = no_end;
+	bounds b;
+	bool last = k + 1 == segments;
+	std::int64_t share_end = last ? no_end : (k + 1) * segment_size;
+	b.from = line_start(fd, k * segment_size, std::min(share_end, size), b.error);
+	if (b.error != 0)
+		b.to = b.from;
+	else if (last)
+		b.to = no_end;
 	else
-		s.to = s.from == share_end ? share_end : line_start(p, share_end, p.size, failed);
-	s.bounded = !failed;
+		b.to = b.from == share_end ? share_end : line_start(fd, share_end, no_end, b.error);
+	return b;
 }
 
-// Tallies a segment as if nothing came before it.
-void tally_segment(reader &in, slot &s)
+// What a worker found before the first header of its segment, which the
+// joiner holds to the rules where the pass stands.
+struct seam {
+	std::int64_t lead_in = 0;          // entry lines
+	std::size_t diagnostics = 0;       // bytes of them
+	std::size_t output = 0;            // bytes of it
+	bool header = false;               // the segment has a first header
+	std::optional<std::int32_t> first; // its number as read
+};
+
+// A segment as its worker leaves it for the joiner. What it writes waits
+// in buffers of its own until the segment's turn.
+template <typename State> struct slot {
+	lane l;
+	output out{-1, {}}; // to the joiner's, in its turn
+	bounds b;
+	seam s;
+	State state;          // where its pass ended
+	bool failed = false;  // its pass ended the run; its diagnostics end with why
+	bool redo = false;    // what it found cannot be taken as it is
+	std::int64_t end = 0; // where its reading ended
+	// Where its look-ahead failed, when its output was lost for it.
+	std::int64_t lost_limit = 0;
+	int lost_error = 0;
+};
+
+// The seam of a worker that has not met a header yet: all it has found.
+template <typename Slot> seam seam_so_far(const Slot &s)
 {
-	s.lead_in = 0;
-	s.headers.clear();
-	std::int64_t *entries = &s.lead_in;
-	while (auto c = next_chunk(in)) {
-		switch (classify(*c)) {
-		case kind::header:
-			if (s.headers.size() == max_headers)
-				return;
-			s.headers.push_back({header_number(*c), 0, s.diags.used});
-			entries = &s.headers.back().entries;
-			break;
-		case kind::metadata:
-			break;
-		case kind::entry:
-			*entries += 1 + count_entry_lines(in);
-			break;
-		case kind::unrecognised:
-			if (!add_unrecognised(s.diags, *c))
-				return;
-			break;
-		}
-	}
-	s.whole = !in.failed;
+	return {s.state.at.entries, s.l.diags.used, s.out.used, false, {}};
 }
 
-// Rewrites a segment as if nothing came before it. Its variable lines
-// take their counts from the tally; a block must hold what the tally
-// counted in it, and its headers must follow each other, or the joiner
-// does the segment itself.
-void emit_segment(reader &in, reader &ahead, const entry_counts &counts, slot &s)
+struct redo_segment {};
+
+// The most lines that may stand before a segment's first header.
+std::int64_t lead_in_room(const tally_state & /*state*/)
 {
-	output out{-1, {s.text.get(), s.text_size}};
-	s.header_count = 0;
-	std::int32_t current = 0;
-	std::int64_t entries = 0; // in the current block, or before the first header
-	for (;;) {
-		if (!has_line_room(out))
-			return;
-		auto c = next_chunk(in);
-		if (!c)
-			break;
-		switch (classify(*c)) {
-		case kind::header: {
-			std::optional<std::int32_t> number = header_number(*c);
-			if (!number)
-				return;
-			if (out.pending)
-				settle_variable_line(out, entries);
-			if (s.header_count == 0) {
-				s.lead_in = entries;
-				s.first = *number;
-			} else if ((in_table(current) && entries != counts[current]) ||
-				   *number != std::int64_t{current} + 1) {
-				return;
-			}
-			s.header_count++;
-			current = *number;
-			entries = 0;
-			if (in_table(current))
-				put_variable_line(out, current, counts[current]);
-			else
-				put_pending_variable_line(out, current);
-			break;
-		}
-		case kind::metadata:
-			break;
-		case kind::entry: {
-			std::int64_t room = s.header_count > 0 ? room_left(counts, current, entries) : no_limit;
-			if (room == 0)
-				return;
-			entries += rewrite_entry_lines(in, *c, room, out);
-			break;
-		}
-		case kind::unrecognised:
-			if (!add_unrecognised(s.diags, *c))
-				return;
-			break;
-		}
-	}
-	if (out.pending)
-		settle_variable_line(out, entries + count_block_ahead(in, ahead));
-	s.text_used = out.used;
-	if (s.header_count == 0)
-		s.lead_in = entries;
-	s.last = current;
-	s.last_entries = entries;
-	s.whole = !in.failed && !ahead.failed;
+	return no_limit;
 }
 
-// Takes a tallied segment from where the pass stands; false when the
-// calling thread must tally it itself.
-bool join_tally(const slot &s, tally_state &state)
+std::int64_t lead_in_room(const emit_state &state)
 {
-	if (!s.whole)
+	return room_left(*state.counts, state.at);
+}
+
+void cross_header(tally_state &state, std::optional<std::int32_t> first, const char * /*path*/, lane &l)
+{
+	tally_header(state, first, l);
+}
+
+void cross_header(emit_state &state, std::optional<std::int32_t> first, const char *path, lane &l)
+{
+	emit_header(state, first, path, l);
+}
+
+// Takes the state in which a worker ended, from its first header on.
+void take_state(tally_state &state, const tally_state &ended)
+{
+	state.at = ended.at;
+	for (std::size_t v = 0; v < state.counts.size(); v++)
+		state.counts[v] += ended.counts[v];
+}
+
+void take_state(emit_state &state, const emit_state &ended)
+{
+	state.at = ended.at;
+}
+
+// Writes a slot's diagnostics, and its output to the file descriptor
+// output (none in the tally pass), between the given offsets; after its
+// pass failed, as far as standard output takes them, as main does.
+template <typename State>
+void put(slot<State> &s, std::size_t diagnostics, std::size_t diagnostics_end, std::size_t text, std::size_t text_end,
+	 int output, lane &l)
+{
+	write_all(STDERR_FILENO, {s.l.diags.bytes.data() + diagnostics, diagnostics_end - diagnostics});
+	if (output >= 0 && !write_all(output, {s.out.bytes.data() + text, text_end - text}) && !s.failed)
+		fail(l, "Could not write output: %s\n", std::strerror(errno));
+}
+
+// Takes what a worker found in its segment into where the pass stands,
+// and writes it out after all before it, to output in the emit pass;
+// false, writing nothing, when it cannot be taken as it is. The lines
+// before the first header join the block the pass is in; the header must
+// follow the rules where the pass stands, as any header must; from there
+// the worker stood where the pass now stands.
+template <typename State> bool join(slot<State> &s, State &state, int output, const char *path)
+{
+	lane &l = calling_thread();
+	if (s.s.lead_in > lead_in_room(state))
 		return false;
-	add_entries(state.counts, state.current, s.lead_in);
-	for (const header_seen &h : s.headers) {
-		std::int32_t number = h.number.value_or(state.current);
-		if (number != state.index) {
-			report({s.diags.bytes.data(), h.diagnostics});
-			fail_numbering(number, state.index);
-		}
-		state.current = number;
-		state.index++;
-		add_entries(state.counts, state.current, h.entries);
-	}
-	report({s.diags.bytes.data(), s.diags.used});
+	state.at.entries += s.s.lead_in;
+	put(s, 0, s.s.diagnostics, 0, s.s.output, output, l);
+	if (s.s.header)
+		cross_header(state, s.s.first, path, l);
+	if (s.state.at.index != unknown)
+		take_state(state, s.state);
+	std::size_t text_end = ready(s.out).size();
+	put(s, s.s.diagnostics, s.l.diags.used, s.s.output, text_end, output, l);
+	if (s.failed)
+		throw run_failed{};
+	// What waits for its count stays.
+	s.l.diags.used = 0;
+	std::memmove(s.out.bytes.data(), s.out.bytes.data() + text_end, s.out.used - text_end);
+	s.out.used -= text_end;
+	if (s.out.pending)
+		s.out.pending = 0;
+	s.s = {};
 	return true;
 }
 
-// Takes a rewritten segment, if what it took for granted holds where the
-// pass stands; false when the calling thread must rewrite it itself.
-bool join_emit(const slot &s, emit_state &state, output &out)
+// In its segment's turn, a worker joins what it has found so far, as the
+// joiner would, and goes on from where the pass then stands.
+template <typename State>
+void join_in_turn(order &o, std::int64_t k, slot<State> &s, State &state, int output, const char *path)
 {
-	if (!s.whole)
-		return false;
-	const entry_counts &counts = *state.counts;
-	if (s.header_count == 0) {
-		if (s.lead_in > room_left(counts, state.current, state.entries))
-			return false;
-		state.entries += s.lead_in;
-	} else {
-		bool block_ends = !in_table(state.current) || state.entries + s.lead_in == counts[state.current];
-		if (!block_ends || s.first != state.index || state.headers - state.index < s.header_count)
-			return false;
-		state.index += s.header_count;
-		state.current = s.last;
-		state.entries = s.last_entries;
-	}
-	report({s.diags.bytes.data(), s.diags.used});
-	write_after(out, {s.text.get(), s.text_used});
-	return true;
-}
-
-// Runs threads workers, each doing work(slot, k, its own worker) for the
-// segments in turn, while the calling thread joins them in file order
-// with join(slot, k). With no worker, join finds each slot undone and
-// does the segment itself.
-template <typename Work, typename Join> void run(pool &p, int threads, Work work, Join join)
-{
-	std::vector<std::unique_ptr<worker>> own;
-	std::vector<std::thread> workers;
-	workers.reserve(static_cast<std::size_t>(threads));
-	auto take_segments = [&p, &work](worker &w) {
-		for (;;) {
-			std::unique_lock hold(p.lock);
-			if (p.stop || p.next == p.segments)
-				return;
-			std::int64_t k = p.next++;
-			auto slots = static_cast<std::int64_t>(p.slots.size());
-			p.freed.wait(hold, [&] { return p.stop || k < p.joined + slots; });
-			if (p.stop)
-				return;
-			slot &s = *p.slots[static_cast<std::size_t>(k % slots)];
-			hold.unlock();
-			work(s, k, w);
-			hold.lock();
-			s.segment = k;
-			p.done.notify_one();
-		}
-	};
-	// A thread that cannot be started, for want of memory or of threads,
-	// leaves the work to the others, or to the calling thread.
+	wait_turn(o, k);
+	if (s.state.at.index == unknown)
+		s.s = seam_so_far(s);
 	try {
-		for (int i = 0; i < threads; i++) {
-			own.push_back(std::make_unique<worker>());
-			workers.emplace_back(take_segments, std::ref(*own.back()));
-		}
-	} catch (const std::bad_alloc &) {
-	} catch (const std::system_error &) {
-	}
-	auto stop = [&] {
-		{
-			std::lock_guard hold(p.lock);
-			p.stop = true;
-		}
-		p.freed.notify_all();
-		for (std::thread &t : workers)
-			t.join();
-	};
-	try {
-		auto slots = static_cast<std::int64_t>(p.slots.size());
-		for (std::int64_t k = 0; k < p.segments; k++) {
-			slot &s = *p.slots[static_cast<std::size_t>(k % slots)];
-			if (workers.empty()) {
-				s.bounded = s.whole = false; // for join to do it itself
-			} else {
-				std::unique_lock hold(p.lock);
-				p.done.wait(hold, [&] { return s.segment == k; });
-			}
-			join(s, k);
-			{
-				std::lock_guard hold(p.lock);
-				p.joined = k + 1;
-			}
-			p.freed.notify_all();
-		}
-	} catch (...) {
-		stop();
+		if (!join(s, state, output, path))
+			throw redo_segment{};
+	} catch (const run_failed &) {
+		// All that goes out of the segment has.
+		s.l.diags.used = s.out.used = 0;
+		s.out.pending.reset();
+		s.s = {};
 		throw;
 	}
-	stop();
+	s.state = state;
+	if constexpr (std::is_same_v<State, tally_state>)
+		s.state.counts = {};
 }
 
-// The pool for the passes over the first size bytes of fd, with a slot
-// more than threads so that a worker need not wait for the joiner.
-std::unique_ptr<pool> make_pool(int fd, const char *path, std::int64_t size, int threads)
+// Runs a worker's pass over its segment: to the end of the segment or
+// its first header, then, from what that header says, to the end.
+template <typename State, typename Pass> void work(slot<State> &s, reader &in, const Pass &pass)
 {
-	auto p = std::make_unique<pool>();
-	p->fd = fd;
-	p->path = path;
-	p->size = size;
-	p->segments = (size + segment_size - 1) / segment_size;
-	for (int i = 0; i <= threads; i++)
-		p->slots.push_back(std::make_unique<slot>());
-	return p;
-}
-
-// Prepares s for segment k: its bounds, and nothing found yet.
-void prepare(const pool &p, std::int64_t k, slot &s)
-{
-	bound(p, k, s);
-	s.whole = false;
-	s.diags.used = 0;
-}
-
-// The reader of segment s for the calling thread, which fails the run at
-// a read that fails.
-void read_segment(const pool &p, std::int64_t k, slot &s, reader &pass)
-{
-	if (!s.bounded) {
-		bound(p, k, s);
-		if (!s.bounded)
-			fail("Could not read file %s: %s\n", p.path, std::strerror(errno));
+	try {
+		pass(in);
+		if (s.state.at.index == unknown) {
+			s.s = seam_so_far(s);
+			if (auto c = next_chunk(in)) {
+				// An unreadable number fails where the pass stands.
+				s.s.header = true;
+				s.s.first = header_number(*c);
+				if (s.s.first) {
+					put_back(in, *c);
+					s.state.at.index = *s.s.first;
+					pass(in);
+				}
+			}
+		}
+	} catch (const run_failed &) {
+		s.failed = true;
+	} catch (const redo_segment &) {
+		s.redo = true;
+	} catch (const run_stopped &) {
 	}
-	pass = segment_reader(p.fd, p.path, pass.own, s.from, s.to, false);
+	s.end = in.offset;
+}
+
+// The slots of a pass over the pool's memory: in the tally pass all
+// diagnostics, in the emit pass about a segment's worth of each.
+template <typename State> std::vector<slot<State>> make_slots(pool &p, std::size_t diagnostics)
+{
+	std::vector<slot<State>> slots(p.slots.size());
+	for (std::size_t i = 0; i < slots.size(); i++) {
+		char *memory = p.slots[i].get();
+		slots[i].l.diags.bytes = {memory, diagnostics};
+		slots[i].out.bytes = {memory + diagnostics, slot_size - diagnostics};
+	}
+	return slots;
+}
+
+// Prepares slot s for segment k of the pass, whose workers start from
+// fresh.
+template <typename State>
+reader prepare(slot<State> &s, const State &fresh, int fd, const char *path, std::int64_t size, std::int64_t segments,
+	       std::int64_t k, buffer *own)
+{
+	s.b = bound(fd, size, segments, k);
+	s.s = {};
+	s.state = fresh;
+	s.failed = s.redo = false;
+	s.l.diags.used = s.out.used = 0;
+	s.out.pending.reset();
+	s.out.lost = false;
+	return segment_reader(fd, path, own, s.b.from, s.b.to, s.b.error);
 }
 
 int available_processors()
@@ -372,76 +281,131 @@ int available_processors()
 int thread_count()
 {
 	const char *value = std::getenv("VBLOCKS_THREADS");
-	if (value == nullptr)
+	if (value == nullptr || *value == '\0')
 		return std::clamp(available_processors(), 1, max_threads);
-	int n = 0;
 	const char *end = value + std::strlen(value);
+	bool digits = std::all_of(value, end, [](char c) { return c >= '0' && c <= '9'; });
+	int n = 0;
 	auto [stop, error] = std::from_chars(value, end, n);
-	if (error != std::errc() || stop != end || n < 1 || n > max_threads)
-		fail("VBLOCKS_THREADS must be a whole number from 1 to %d, not \"%s\"\n", max_threads, value);
-	return n;
+	if (!digits || (error == std::errc() && n == 0))
+		fail(calling_thread(), "VBLOCKS_THREADS must be a whole number of 1 or more, not \"%s\"\n", value);
+	return error == std::errc() ? std::min(n, max_threads) : max_threads;
 }
 
-void tally_segments(int fd, std::int64_t size, int threads, reader &pass, tally_state &state)
+std::unique_ptr<pool> make_pool(int threads)
 {
-	std::unique_ptr<pool> p;
 	try {
-		p = make_pool(fd, pass.path, size, threads);
-		for (auto &s : p->slots)
-			s->headers.reserve(max_headers);
+		auto p = std::make_unique<pool>();
+		for (int w = 0; w < threads; w++)
+			p->workers.push_back(std::make_unique<worker>());
+		// Left unwritten, so that what is not used is not paged in.
+		for (int i = 0; i <= threads; i++)
+			p->slots.emplace_back(new char[slot_size]);
+		return p;
 	} catch (const std::bad_alloc &) {
-		// Without room for the workers' findings, the pass is the calling
-		// thread's alone.
-		pass = segment_reader(fd, pass.path, pass.own, 0, no_end, false);
-		tally_lines(pass, state);
-		return;
+		return nullptr;
 	}
-	auto work = [&p](slot &s, std::int64_t k, worker &w) {
-		prepare(*p, k, s);
-		if (!s.bounded)
-			return;
-		reader in = segment_reader(p->fd, p->path, &w.pass, s.from, s.to, true);
-		tally_segment(in, s);
-	};
-	auto join = [&](slot &s, std::int64_t k) {
-		if (join_tally(s, state))
-			return;
-		read_segment(*p, k, s, pass);
-		tally_lines(pass, state);
-	};
-	run(*p, threads, work, join);
 }
 
-void emit_segments(int fd, std::int64_t size, int threads, reader &pass, reader &ahead, emit_state &state, output &out)
+std::int64_t tally_segments(pool &p, int fd, std::int64_t size, reader &pass, tally_state &state)
 {
-	std::unique_ptr<pool> p;
-	try {
-		p = make_pool(fd, pass.path, size, threads);
-		// Room for what a segment's lines may become; a segment that
-		// becomes more the calling thread rewrites itself.
-		for (auto &s : p->slots) {
-			s->text_size = 2 * static_cast<std::size_t>(segment_size) + line_room;
-			s->text.reset(new char[s->text_size]);
+	const char *path = pass.path;
+	std::int64_t segments = (size + segment_size - 1) / segment_size;
+	std::vector<slot<tally_state>> slots = make_slots<tally_state>(p, slot_size);
+	order o;
+	o.segments = segments;
+	o.slots = static_cast<std::int64_t>(slots.size());
+	auto at = [&](std::int64_t k) -> slot<tally_state> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
+	tally_state fresh;
+	fresh.at.index = unknown;
+	std::int64_t end = 0;
+	auto work_on = [&](std::int64_t k, int w) {
+		slot<tally_state> &s = at(k);
+		reader in =
+			prepare(s, fresh, fd, path, size, segments, k, &p.workers[static_cast<std::size_t>(w)]->pass);
+		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, -1, path); };
+		work(s, in, [&](reader &r) { tally_lines(r, s.state, s.l); });
+	};
+	auto join_next = [&](std::int64_t k) {
+		slot<tally_state> &s = at(k);
+		join(s, state, -1, path);
+		end = s.end;
+	};
+	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
+		// Without the threads for workers, the calling thread tallies
+		// alone.
+		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
+		tally_lines(pass, state, calling_thread());
+		return pass.offset;
+	}
+	return end;
+}
+
+std::int64_t emit_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, emit_state &state,
+			   output &out)
+{
+	const char *path = pass.path;
+	std::int64_t segments = (size + segment_size - 1) / segment_size;
+	std::vector<slot<emit_state>> slots = make_slots<emit_state>(p, static_cast<std::size_t>(segment_size));
+	order o;
+	o.segments = segments;
+	o.slots = static_cast<std::int64_t>(slots.size());
+	auto at = [&](std::int64_t k) -> slot<emit_state> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
+	const emit_state fresh{state.counts, state.headers, {-1, unknown, 0}};
+	lane &l = calling_thread();
+	std::int64_t end = 0;
+	// Between segments, the joiner's output is written out, for the next
+	// worker to write after it.
+	flush(out, l);
+	auto work_on = [&](std::int64_t k, int w) {
+		slot<emit_state> &s = at(k);
+		worker &own = *p.workers[static_cast<std::size_t>(w)];
+		reader in = prepare(s, fresh, fd, path, size, segments, k, &own.pass);
+		reader look{fd, path, &own.ahead};
+		s.out.fd = out.fd;
+		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, out.fd, path); };
+		work(s, in, [&](reader &r) { emit_lines(r, look, s.state, s.out, s.l); });
+		s.lost_limit = look.limit;
+		s.lost_error = look.error;
+	};
+	// When a look-ahead fails past a segment, the count of its last
+	// variable line cannot be known: the calling thread does the rest of
+	// the pass alone, its output lost, up to where the look-ahead failed,
+	// and fails there.
+	auto lose_rest = [&](std::int64_t from, std::int64_t limit, int error) {
+		if (!out.lost) {
+			out.pending = out.used;
+			out.lost = true;
 		}
-	} catch (const std::bad_alloc &) {
-		pass = segment_reader(fd, pass.path, pass.own, 0, no_end, false);
-		emit_lines(pass, ahead, state, out);
-		return;
+		pass = segment_reader(fd, path, pass.own, from, limit, error);
+		emit_lines(pass, ahead, state, out, l);
+	};
+	auto join_next = [&](std::int64_t k) {
+		slot<emit_state> &s = at(k);
+		if (!s.redo && join(s, state, out.fd, path)) {
+			end = s.end;
+			if (s.out.lost)
+				lose_rest(s.end, s.lost_limit, s.lost_error);
+		} else {
+			redone++;
+			pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
+			emit_lines(pass, ahead, state, out, l);
+			end = pass.offset;
+			if (out.lost)
+				lose_rest(end, ahead.limit, ahead.error);
+		}
+		flush(out, l);
+		flush_diagnostics(l);
+	};
+	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
+		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
+		emit_lines(pass, ahead, state, out, l);
+		return pass.offset;
 	}
-	const entry_counts &counts = *state.counts;
-	auto work = [&p, &counts](slot &s, std::int64_t k, worker &w) {
-		prepare(*p, k, s);
-		if (!s.bounded)
-			return;
-		reader in = segment_reader(p->fd, p->path, &w.pass, s.from, s.to, true);
-		reader look{nullptr, p->path, &w.ahead};
-		emit_segment(in, look, counts, s);
-	};
-	auto join = [&](slot &s, std::int64_t k) {
-		if (join_emit(s, state, out))
-			return;
-		read_segment(*p, k, s, pass);
-		emit_lines(pass, ahead, state, out);
-	};
-	run(*p, threads, work, join);
+	return end;
+}
+
+std::int64_t segments_redone()
+{
+	return redone;
 }

@@ -31,28 +31,28 @@ inline line_masks masks_at_plain(const char *text)
 	return m;
 }
 
+// The kernels, each beside the plain loop. The baseline kernel is the
+// one every processor of the architecture runs: SSE2 on x86-64, NEON on
+// AArch64, else the plain loop; AVX2 serves the rewriting built for it.
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 #include "listing/masks_avx2.h"
 #include "listing/masks_sse2.h"
-#ifdef __AVX2__
-#define VBLOCKS_MASKS_KERNEL masks_at_avx2
-#else
-#define VBLOCKS_MASKS_KERNEL masks_at_sse2
-#endif
+inline line_masks masks_at_baseline(const char *text)
+{
+	return masks_at_sse2(text);
+}
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
 #include "listing/masks_neon.h"
-#define VBLOCKS_MASKS_KERNEL masks_at_neon
-#endif
-
-// The masks of the 64 characters at text, all of which must be readable.
-inline line_masks masks_at(const char *text)
+inline line_masks masks_at_baseline(const char *text)
 {
-#ifdef VBLOCKS_MASKS_KERNEL
-	return VBLOCKS_MASKS_KERNEL(text);
-#else
-	return masks_at_plain(text);
-#endif
+	return masks_at_neon(text);
 }
+#else
+inline line_masks masks_at_baseline(const char *text)
+{
+	return masks_at_plain(text);
+}
+#endif
 
 // The masks from s characters further on; the top s bits are zero.
 inline line_masks shifted(const line_masks &m, unsigned s)

@@ -1,5 +1,5 @@
 // masks_at with AVX2: 32 characters a step. It is inlined where the
-// code is built for AVX2, and runs only where has_avx2() says so.
+// code is built for AVX2, and runs only where the processor has it.
 #pragma once
 
 #include <immintrin.h>

@@ -1,5 +1,17 @@
 #include "listing/output.h"
 
+#include "listing/masks.h"
+#include "listing/processor.h"
+
+namespace {
+
+line_masks masks_at(const char *text)
+{
+	return masks_at_baseline(text);
+}
+
+} // namespace
+
 #include "listing/rewrite.h"
 
 void put_count_line(output &out, std::int64_t variables)
@@ -54,8 +66,7 @@ rewritten process_baseline(std::string_view text, std::size_t first, std::int64_
 rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
-	static const bool wide = has_avx2();
-	if (wide)
+	if (processor().avx2)
 		return process_avx2(text, first, most, out);
 #endif
 	return process_baseline(text, first, most, out);

@@ -19,6 +19,9 @@ struct output {
 	// Where a variable line whose entry count is not yet known begins;
 	// the bytes from there on are not ready to be written.
 	std::optional<std::size_t> pending{};
+	// Set when that count cannot be known: the line and what follows it
+	// are never written.
+	bool lost = false;
 };
 
 // The size of the buffer that the command writes through.
@@ -69,7 +72,7 @@ struct rewritten {
 rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out);
 
 // process as built for any processor of its kind, and for one with AVX2
-// (see has_avx2); process picks the widest once.
+// (see processor.h); process picks the widest.
 rewritten process_baseline(std::string_view text, std::size_t first, std::int64_t most, output &out);
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 rewritten process_avx2(std::string_view text, std::size_t first, std::int64_t most, output &out);

@@ -1,8 +1,9 @@
 // The rewriting of entry lines behind process. It is built twice, for
 // the baseline processor (output.cpp) and for AVX2 (rewrite_avx2.cpp):
-// the mask kernel and the bit instructions that each build may use
-// differ, the rules do not. Everything here is local to the file that
-// includes it, so the two builds never mix.
+// the masks kernel and the bit instructions that each build may use
+// differ, the rules do not. Each file that includes it first defines
+// masks_at, its kernel (see masks.h). Everything here is local to that
+// file, so the two builds never mix.
 #pragma once
 
 #include <algorithm>

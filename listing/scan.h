@@ -19,8 +19,7 @@ struct byte_maps {
 	std::uint64_t *dashes;   // '-', which begins an entry line
 };
 
-// Fills the maps for data with the widest kernel the processor has,
-// picked once.
+// Fills the maps for data with the widest kernel the processor has.
 void map_bytes(std::string_view data, const byte_maps &maps);
 
 // The kernels. The plain loop is the reference and the fallback.
@@ -28,12 +27,24 @@ void map_bytes_plain(std::string_view data, const byte_maps &maps);
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 void map_bytes_sse2(std::string_view data, const byte_maps &maps);
 void map_bytes_avx2(std::string_view data, const byte_maps &maps);
-// Whether the processor has AVX2, with the BMI1 and BMI2 that come with
-// it, for the code built to use them.
-bool has_avx2();
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
 void map_bytes_neon(std::string_view data, const byte_maps &maps);
 #endif
+
+// A run of whole entry lines, each ended by a newline: where it ends, and
+// how many lines it holds.
+struct entry_run {
+	std::size_t end;
+	std::int64_t lines;
+};
+
+// The run that begins at begin in data, whose maps hold nothing past its
+// bytes and have a word to spare after them: each newline ends an entry
+// line, and the line after it continues the run if it begins with a
+// minus sign. A line of max_chunk characters or more stops it, and so
+// does the end of data. The run may be empty.
+entry_run count_run(std::string_view data, const std::uint64_t *newlines, const std::uint64_t *dashes,
+		    std::size_t begin);
 
 // The bits for the first n positions of a word.
 inline std::uint64_t bits_below(std::size_t n)

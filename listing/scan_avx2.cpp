@@ -1,5 +1,5 @@
 // map_bytes with AVX2: 32 bytes a step. This file alone is built with
-// -mavx2, and it runs only where has_avx2() says so.
+// -mavx2, and it runs only where the processor has it.
 #include <immintrin.h>
 
 #include "listing/scan.h"

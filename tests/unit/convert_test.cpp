@@ -36,7 +36,7 @@ run_result converted(const std::string &before, const std::string &after, int th
 	std::fflush(in);
 	std::rewind(in);
 	run_result result = captured([&](output &out) {
-		std::unique_ptr<conversion> c(new conversion{in, "input", threads});
+		std::unique_ptr<conversion> c(new conversion{fileno(in), "input", threads});
 		tally(*c);
 		if (after != before)
 			rewrite(fileno(in), after);
@@ -108,8 +108,9 @@ TEST(Convert, SeveralThreadsStopWhereOneDoes)
 // Listings of several segments and reads, in every build: newlines at
 // every place of a word and of a read, entry lines before the first
 // header, blocks past variable 99 across seams and one whose output
-// outgrows the output buffer. One thread and three give the plain
-// conversion's bytes.
+// outgrows the output buffer, and empty lines, each reported twice. One
+// thread and three give the plain conversion's bytes, and the calling
+// thread takes every segment as a worker left it.
 TEST(Convert, AgreesWithThePlainConversion)
 {
 	const std::size_t size = 3 * std::max<std::size_t>(read_size, segment_size);
@@ -125,9 +126,16 @@ TEST(Convert, AgreesWithThePlainConversion)
 		for (std::size_t at = 0; at < block; at += 14)
 			past_99 += v % 7 == 0 && at % 700 == 0 ? "no kind\n" : "-2 Variable12\n";
 	}
-	for (const std::string &listing : {"VAR Variable0\n" + lines, lines + "VAR Variable0\n" + lines, past_99}) {
+	// More diagnostics than a worker keeps.
+	std::string blanks = "VAR Variable0\n";
+	for (std::size_t i = 0; blanks.size() < size; i++)
+		blanks += i % 3 == 2 ? "\n" : "-1 Variable0\n";
+	for (const std::string &listing :
+	     {"VAR Variable0\n" + lines, lines + "VAR Variable0\n" + lines, past_99, blanks}) {
 		run_result want = reference_run(listing);
 		EXPECT_EQ(converted(listing, listing, 1), want);
+		std::int64_t redone = segments_redone();
 		EXPECT_EQ(converted(listing, listing, 3), want);
+		EXPECT_EQ(segments_redone(), redone);
 	}
 }

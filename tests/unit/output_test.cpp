@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "listing/scan.h"
+#include "listing/processor.h"
 #include "tests/reference.h"
 #include "tests/rewritten.h"
 
@@ -19,7 +19,7 @@ std::string processed(std::string_view text)
 {
 	std::vector<process_function> builds{process_baseline};
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
-	if (has_avx2())
+	if (processor().avx2)
 		builds.push_back(process_avx2);
 #endif
 	std::string result = rewrite_placed(text, 0);

@@ -1,4 +1,5 @@
 #include "listing/masks.h"
+#include "listing/processor.h"
 #include "listing/scan.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ TEST(MapBytes, KernelsAgreeWithThePlainLoop)
 	std::vector<void (*)(std::string_view, const byte_maps &)> kernels{map_bytes};
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 	kernels.push_back(map_bytes_sse2);
-	if (has_avx2())
+	if (processor().avx2)
 		kernels.push_back(map_bytes_avx2);
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
 	kernels.push_back(map_bytes_neon);
@@ -54,10 +55,10 @@ TEST(MapBytes, KernelsAgreeWithThePlainLoop)
 // on bytes dense in the ones that matter.
 TEST(MasksAt, KernelsAgreeWithThePlainLoop)
 {
-	std::vector<line_masks (*)(const char *)> kernels{masks_at};
+	std::vector<line_masks (*)(const char *)> kernels{masks_at_baseline};
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 	kernels.push_back(masks_at_sse2);
-	if (has_avx2())
+	if (processor().avx2)
 		kernels.push_back(masks_at_avx2);
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
 	kernels.push_back(masks_at_neon);

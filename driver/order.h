@@ -1,0 +1,37 @@
+// The order of output: workers do segments in any order, and the calling
+// thread joins them in file order, the only one that writes, but for a
+// worker whose segment is the one being joined. Segment k has slot
+// k % slots, which a worker takes once segment k - slots is joined.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+struct order {
+	std::int64_t segments;
+	std::int64_t slots;
+	std::mutex lock;
+	std::condition_variable moved;  // a segment was taken, done or joined
+	std::int64_t next = 0;          // the segment the next worker takes
+	std::int64_t joined = 0;        // how many segments are written out
+	std::vector<std::int64_t> done; // each slot's segment, once it is done
+	bool stop = false;
+};
+
+// Thrown to a worker that waits for a turn that will not come: the run
+// ended before.
+struct run_stopped {};
+
+// Waits until segment k is the one being joined, which lets its worker
+// write.
+void wait_turn(order &o, std::int64_t k);
+
+// Runs up to threads workers, each doing work(k, w) for the segments in
+// turn, w being the worker's number, while the calling thread joins them
+// in file order with join(k). Returns how many workers started: with
+// none, nothing was done.
+int run_in_order(order &o, int threads, const std::function<void(std::int64_t, int)> &work,
+		 const std::function<void(std::int64_t)> &join);
