@@ -52,7 +52,7 @@ void tally(conversion &c)
 	// tallied in segments; what cannot be reread is tallied in turn as
 	// it is copied.
 	if (pool *p = workers_for(c, c.before.size)) {
-		c.tallied = tally_segments(*p, c.fd, c.before.size, c.pass, c.tally);
+		c.tallied = tally_segments(*p, c.fd, c.before.size, c.pass, c.ahead, c.tally);
 	} else {
 		tally_lines(c.pass, c.tally, calling_thread());
 		c.tallied = c.pass.offset;

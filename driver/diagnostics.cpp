@@ -11,19 +11,18 @@
 
 namespace {
 
-// The first bytes that do not fit go out, in the lane's turn, with what
-// came before them; what is larger than the buffer goes straight out.
+// Adds text to the lane's diagnostics. What does not fit sends those
+// before it out, in the lane's turn; what is larger than the buffer goes
+// straight out after them.
 void add(lane &to, std::string_view text)
 {
 	diagnostics &d = to.diags;
 	if (d.bytes.size() - d.used < text.size())
 		flush_diagnostics(to);
-	if (d.bytes.size() < text.size()) {
+	if (d.bytes.size() < text.size())
 		write_all(STDERR_FILENO, text);
-		return;
-	}
-	d.used =
-		static_cast<std::size_t>(std::copy(text.begin(), text.end(), d.bytes.data() + d.used) - d.bytes.data());
+	else
+		d.used += text.copy(d.bytes.data() + d.used, text.size());
 }
 
 } // namespace
@@ -86,6 +85,7 @@ void report_unrecognised(lane &to, std::string_view chunk)
 	if (d.bytes.size() - d.used < size)
 		flush_diagnostics(to);
 	if (d.bytes.size() < size) {
+		// A buffer smaller than one report, as in tests.
 		add(to, prefix);
 		add(to, chunk);
 		add(to, "\n");

@@ -6,8 +6,23 @@
 
 namespace {
 
-// The next segment whose slot is free; -1 when there is none, or the run
-// has stopped.
+// Changes what the threads wait on, and wakes them to look.
+template <typename Change> void change(order &o, const Change &c)
+{
+	{
+		std::lock_guard hold(o.lock);
+		c();
+	}
+	o.moved.notify_all();
+}
+
+bool is_done(const order &o, std::int64_t k)
+{
+	return o.done[static_cast<std::size_t>(k % o.slots)] == k;
+}
+
+// The next segment, once its slot is free; -1 when there is none, or the
+// run has stopped.
 std::int64_t take(order &o)
 {
 	std::unique_lock hold(o.lock);
@@ -16,41 +31,6 @@ std::int64_t take(order &o)
 	std::int64_t k = o.next++;
 	o.moved.wait(hold, [&] { return o.stop || k < o.joined + o.slots; });
 	return o.stop ? -1 : k;
-}
-
-void finish(order &o, std::int64_t k)
-{
-	{
-		std::lock_guard hold(o.lock);
-		o.done[static_cast<std::size_t>(k % o.slots)] = k;
-	}
-	o.moved.notify_all();
-}
-
-void wait_done(order &o, std::int64_t k)
-{
-	std::unique_lock hold(o.lock);
-	o.moved.wait(hold, [&] { return o.done[static_cast<std::size_t>(k % o.slots)] == k; });
-}
-
-void advance(order &o, std::int64_t joined)
-{
-	{
-		std::lock_guard hold(o.lock);
-		o.joined = joined;
-	}
-	o.moved.notify_all();
-}
-
-void stop(order &o, std::vector<std::thread> &workers)
-{
-	{
-		std::lock_guard hold(o.lock);
-		o.stop = true;
-	}
-	o.moved.notify_all();
-	for (std::thread &t : workers)
-		t.join();
 }
 
 } // namespace
@@ -75,25 +55,31 @@ int run_in_order(order &o, int threads, const std::function<void(std::int64_t, i
 			workers.emplace_back([&o, &work, w] {
 				for (std::int64_t k; (k = take(o)) >= 0;) {
 					work(k, w);
-					finish(o, k);
+					change(o, [&] { o.done[static_cast<std::size_t>(k % o.slots)] = k; });
 				}
 			});
 		}
 	} catch (const std::bad_alloc &) {
 	} catch (const std::system_error &) {
 	}
-	if (workers.empty())
-		return 0;
+	auto stop = [&] {
+		change(o, [&] { o.stop = true; });
+		for (std::thread &t : workers)
+			t.join();
+	};
 	try {
-		for (std::int64_t k = 0; k < o.segments; k++) {
-			wait_done(o, k);
+		for (std::int64_t k = 0; !workers.empty() && k < o.segments; k++) {
+			{
+				std::unique_lock hold(o.lock);
+				o.moved.wait(hold, [&] { return is_done(o, k); });
+			}
 			join(k);
-			advance(o, k + 1);
+			change(o, [&] { o.joined = k + 1; });
 		}
 	} catch (...) {
-		stop(o, workers);
+		stop();
 		throw;
 	}
-	stop(o, workers);
+	stop();
 	return static_cast<int>(workers.size());
 }

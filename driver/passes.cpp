@@ -18,8 +18,8 @@ namespace {
 }
 
 // The entry lines from where in stands to the next header, read ahead;
-// nothing when a read fails before it, and then in ends no later than
-// where the look-ahead failed.
+// nothing when a read fails before it, and then in goes on to where the
+// look-ahead failed, and no further.
 std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 {
 	start_ahead(ahead, in);
@@ -33,17 +33,17 @@ std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 	}
 	if (ahead.error == 0)
 		return entries;
-	if (ahead.limit < in.limit) {
-		in.limit = ahead.limit;
-		in.error = ahead.error;
-	}
+	in.limit = ahead.limit;
+	in.error = ahead.error;
+	in.at_end = false;
 	return std::nullopt;
 }
 
 // Puts in the count of the pending variable line, whose block runs on
 // past what in has buffered, by reading ahead. A block that cannot be
 // read to its end has a count that cannot be known: its variable line is
-// lost, with what follows it, and the pass fails before it would end.
+// lost, with what follows it, and the pass fails where the look-ahead
+// did, past a segment's end too, once it has the lines before.
 void settle_ahead(reader &in, reader &ahead, const position &at, output &out)
 {
 	if (auto more = count_block_ahead(in, ahead))
@@ -144,6 +144,13 @@ void emit_lines(reader &in, reader &ahead, emit_state &state, output &out, lane 
 		if (!has_line_room(out))
 			make_room(in, ahead, state.at, out, l);
 		auto c = next_chunk(in);
+		if (!c && in.error != 0)
+			fail_read(l, in);
+		if (!c && out.pending && !out.lost) {
+			// The block runs on past in.
+			settle_ahead(in, ahead, state.at, out);
+			continue;
+		}
 		if (!c)
 			break;
 		switch (classify(*c)) {
@@ -174,8 +181,4 @@ void emit_lines(reader &in, reader &ahead, emit_state &state, output &out, lane 
 			break;
 		}
 	}
-	if (in.error != 0)
-		fail_read(l, in);
-	if (out.pending && !out.lost)
-		settle_ahead(in, ahead, state.at, out);
 }

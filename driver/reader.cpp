@@ -60,7 +60,19 @@ ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 	do
 		n = pread(fd, bytes, size, static_cast<off_t>(offset));
 	while (n < 0 && errno == EINTR);
-	return n;
+	if (n >= 0 || size == 1)
+		return n;
+	// Where a read fails, it is tried again in halves, so that reading
+	// stops at the first byte that cannot be read, however it was cut.
+	int error = errno;
+	std::size_t half = size / 2;
+	ssize_t first = read_at(fd, bytes, half, offset);
+	if (first == static_cast<ssize_t>(half)) {
+		ssize_t second = read_at(fd, bytes + half, size - half, offset + static_cast<std::int64_t>(half));
+		first += std::max<ssize_t>(second, 0);
+	}
+	errno = error;
+	return first;
 }
 
 void refill(reader &in)

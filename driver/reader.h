@@ -74,7 +74,8 @@ inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t
 // them.
 void refill(reader &in);
 
-// pread, again when a signal breaks in; -1 with errno when it fails.
+// pread, again when a signal breaks in: the bytes up to the first that
+// cannot be read, or -1 with errno when that is the first.
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset);
 
 // The next chunk, or nothing at the end of the input or where a read

@@ -96,9 +96,6 @@ template <typename State> struct slot {
 	bool failed = false;  // its pass ended the run; its diagnostics end with why
 	bool redo = false;    // what it found cannot be taken as it is
 	std::int64_t end = 0; // where its reading ended
-	// Where its look-ahead failed, when its output was lost for it.
-	std::int64_t lost_limit = 0;
-	int lost_error = 0;
 };
 
 // The seam of a worker that has not met a header yet: all it has found.
@@ -276,6 +273,59 @@ int available_processors()
 	return static_cast<int>(std::thread::hardware_concurrency());
 }
 
+// A pass over the segments of the file open as fd, of size bytes, on
+// the workers of the pool, each running loop, the pass's one loop, from
+// fresh; the calling thread joins them into state, writing output to out,
+// and runs loop itself where there are no workers, or where what a
+// worker found cannot be taken. Returns the bytes read.
+template <typename State, typename Loop>
+std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, State &state, output &out,
+			  std::size_t diagnostics, const State &fresh, const Loop &loop)
+{
+	const char *path = pass.path;
+	lane &l = calling_thread();
+	std::int64_t segments = (size + segment_size - 1) / segment_size;
+	std::vector<slot<State>> slots = make_slots<State>(p, diagnostics);
+	order o;
+	o.segments = segments;
+	o.slots = static_cast<std::int64_t>(slots.size());
+	auto at = [&](std::int64_t k) -> slot<State> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
+	// The joiner's output goes out between segments, for the next worker
+	// to write after it.
+	flush(out, l);
+	std::int64_t end = 0;
+	auto work_on = [&](std::int64_t k, int w) {
+		slot<State> &s = at(k);
+		worker &own = *p.workers[static_cast<std::size_t>(w)];
+		reader in = prepare(s, fresh, fd, path, size, segments, k, &own.pass);
+		reader look{fd, path, &own.ahead};
+		s.out.fd = out.fd;
+		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, out.fd, path); };
+		work(s, in, [&](reader &r) { loop(r, look, s.state, s.out, s.l); });
+	};
+	auto join_next = [&](std::int64_t k) {
+		slot<State> &s = at(k);
+		if (!s.redo && join(s, state, out.fd, path)) {
+			end = s.end;
+		} else {
+			redone++;
+			pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
+			loop(pass, ahead, state, out, l);
+			end = pass.offset;
+		}
+		flush(out, l);
+		flush_diagnostics(l);
+	};
+	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
+		// Without the threads for workers, the calling thread runs the
+		// pass alone.
+		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
+		loop(pass, ahead, state, out, l);
+		return pass.offset;
+	}
+	return end;
+}
+
 } // namespace
 
 int thread_count()
@@ -307,102 +357,23 @@ std::unique_ptr<pool> make_pool(int threads)
 	}
 }
 
-std::int64_t tally_segments(pool &p, int fd, std::int64_t size, reader &pass, tally_state &state)
+std::int64_t tally_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, tally_state &state)
 {
-	const char *path = pass.path;
-	std::int64_t segments = (size + segment_size - 1) / segment_size;
-	std::vector<slot<tally_state>> slots = make_slots<tally_state>(p, slot_size);
-	order o;
-	o.segments = segments;
-	o.slots = static_cast<std::int64_t>(slots.size());
-	auto at = [&](std::int64_t k) -> slot<tally_state> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
 	tally_state fresh;
 	fresh.at.index = unknown;
-	std::int64_t end = 0;
-	auto work_on = [&](std::int64_t k, int w) {
-		slot<tally_state> &s = at(k);
-		reader in =
-			prepare(s, fresh, fd, path, size, segments, k, &p.workers[static_cast<std::size_t>(w)]->pass);
-		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, -1, path); };
-		work(s, in, [&](reader &r) { tally_lines(r, s.state, s.l); });
+	output none{-1, {}};
+	auto loop = [](reader &in, reader & /*ahead*/, tally_state &s, output & /*out*/, lane &l) {
+		tally_lines(in, s, l);
 	};
-	auto join_next = [&](std::int64_t k) {
-		slot<tally_state> &s = at(k);
-		join(s, state, -1, path);
-		end = s.end;
-	};
-	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
-		// Without the threads for workers, the calling thread tallies
-		// alone.
-		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
-		tally_lines(pass, state, calling_thread());
-		return pass.offset;
-	}
-	return end;
+	return run_segments(p, fd, size, pass, ahead, state, none, slot_size, fresh, loop);
 }
 
 std::int64_t emit_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, emit_state &state,
 			   output &out)
 {
-	const char *path = pass.path;
-	std::int64_t segments = (size + segment_size - 1) / segment_size;
-	std::vector<slot<emit_state>> slots = make_slots<emit_state>(p, static_cast<std::size_t>(segment_size));
-	order o;
-	o.segments = segments;
-	o.slots = static_cast<std::int64_t>(slots.size());
-	auto at = [&](std::int64_t k) -> slot<emit_state> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
 	const emit_state fresh{state.counts, state.headers, {-1, unknown, 0}};
-	lane &l = calling_thread();
-	std::int64_t end = 0;
-	// Between segments, the joiner's output is written out, for the next
-	// worker to write after it.
-	flush(out, l);
-	auto work_on = [&](std::int64_t k, int w) {
-		slot<emit_state> &s = at(k);
-		worker &own = *p.workers[static_cast<std::size_t>(w)];
-		reader in = prepare(s, fresh, fd, path, size, segments, k, &own.pass);
-		reader look{fd, path, &own.ahead};
-		s.out.fd = out.fd;
-		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, out.fd, path); };
-		work(s, in, [&](reader &r) { emit_lines(r, look, s.state, s.out, s.l); });
-		s.lost_limit = look.limit;
-		s.lost_error = look.error;
-	};
-	// When a look-ahead fails past a segment, the count of its last
-	// variable line cannot be known: the calling thread does the rest of
-	// the pass alone, its output lost, up to where the look-ahead failed,
-	// and fails there.
-	auto lose_rest = [&](std::int64_t from, std::int64_t limit, int error) {
-		if (!out.lost) {
-			out.pending = out.used;
-			out.lost = true;
-		}
-		pass = segment_reader(fd, path, pass.own, from, limit, error);
-		emit_lines(pass, ahead, state, out, l);
-	};
-	auto join_next = [&](std::int64_t k) {
-		slot<emit_state> &s = at(k);
-		if (!s.redo && join(s, state, out.fd, path)) {
-			end = s.end;
-			if (s.out.lost)
-				lose_rest(s.end, s.lost_limit, s.lost_error);
-		} else {
-			redone++;
-			pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
-			emit_lines(pass, ahead, state, out, l);
-			end = pass.offset;
-			if (out.lost)
-				lose_rest(end, ahead.limit, ahead.error);
-		}
-		flush(out, l);
-		flush_diagnostics(l);
-	};
-	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
-		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
-		emit_lines(pass, ahead, state, out, l);
-		return pass.offset;
-	}
-	return end;
+	auto diagnostics = static_cast<std::size_t>(segment_size);
+	return run_segments(p, fd, size, pass, ahead, state, out, diagnostics, fresh, emit_lines);
 }
 
 std::int64_t segments_redone()

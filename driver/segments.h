@@ -57,7 +57,7 @@ int thread_count();
 // The passes over the file open as fd, which held size bytes when the
 // pass began, on the workers of the pool and the calling thread; pass and
 // ahead are its readers. Each returns the bytes it read.
-std::int64_t tally_segments(pool &p, int fd, std::int64_t size, reader &pass, tally_state &state);
+std::int64_t tally_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, tally_state &state);
 std::int64_t emit_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, emit_state &state,
 			   output &out);
 
