@@ -3,6 +3,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -46,7 +47,7 @@ void wait_turn(order &o, std::int64_t k)
 int run_in_order(order &o, int threads, const std::function<void(std::int64_t, int)> &work,
 		 const std::function<void(std::int64_t)> &join)
 {
-	o.done.assign(static_cast<std::size_t>(o.slots), -1);
+	o.done.fill(-1);
 	std::vector<std::thread> workers;
 	// A thread that cannot be started, for want of memory or of threads,
 	// leaves the work to the others.

@@ -4,20 +4,26 @@
 // k % slots, which a worker takes once segment k - slots is joined.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <vector>
 
+// Past this many threads, the writing and the reading of the file twice
+// over leave the rest waiting.
+inline constexpr int max_threads = 16;
+
+// Nothing here allocates memory but the threads themselves, so that a
+// run without the memory for them goes on without them.
 struct order {
 	std::int64_t segments;
 	std::int64_t slots;
 	std::mutex lock;
-	std::condition_variable moved;  // a segment was taken, done or joined
-	std::int64_t next = 0;          // the segment the next worker takes
-	std::int64_t joined = 0;        // how many segments are written out
-	std::vector<std::int64_t> done; // each slot's segment, once it is done
+	std::condition_variable moved;                  // a segment was taken, done or joined
+	std::int64_t next = 0;                          // the segment the next worker takes
+	std::int64_t joined = 0;                        // how many segments are written out
+	std::array<std::int64_t, max_threads + 1> done; // each slot's segment, once done
 	bool stop = false;
 };
 

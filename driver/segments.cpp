@@ -234,19 +234,6 @@ template <typename State, typename Pass> void work(slot<State> &s, reader &in, c
 	s.end = in.offset;
 }
 
-// The slots of a pass over the pool's memory: in the tally pass all
-// diagnostics, in the emit pass about a segment's worth of each.
-template <typename State> std::vector<slot<State>> make_slots(pool &p, std::size_t diagnostics)
-{
-	std::vector<slot<State>> slots(p.slots.size());
-	for (std::size_t i = 0; i < slots.size(); i++) {
-		char *memory = p.slots[i].get();
-		slots[i].l.diags.bytes = {memory, diagnostics};
-		slots[i].out.bytes = {memory + diagnostics, slot_size - diagnostics};
-	}
-	return slots;
-}
-
 // Prepares slot s for segment k of the pass, whose workers start from
 // fresh.
 template <typename State>
@@ -285,10 +272,16 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 	const char *path = pass.path;
 	lane &l = calling_thread();
 	std::int64_t segments = (size + segment_size - 1) / segment_size;
-	std::vector<slot<State>> slots = make_slots<State>(p, diagnostics);
+	// Over the pool's memory: in the tally pass all diagnostics, in the
+	// emit pass about a segment's worth of each.
+	std::array<slot<State>, max_threads + 1> slots;
 	order o;
 	o.segments = segments;
-	o.slots = static_cast<std::int64_t>(slots.size());
+	o.slots = static_cast<std::int64_t>(p.slots.size());
+	for (std::size_t i = 0; i < p.slots.size(); i++) {
+		slots[i].l.diags.bytes = {p.slots[i].get(), diagnostics};
+		slots[i].out.bytes = {p.slots[i].get() + diagnostics, slot_size - diagnostics};
+	}
 	auto at = [&](std::int64_t k) -> slot<State> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
 	// The joiner's output goes out between segments, for the next worker
 	// to write after it.
@@ -300,8 +293,10 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		reader in = prepare(s, fresh, fd, path, size, segments, k, &own.pass);
 		reader look{fd, path, &own.ahead};
 		s.out.fd = out.fd;
-		s.l.take_turn = [&, k] { join_in_turn(o, k, s, state, out.fd, path); };
+		auto take_turn = [&] { join_in_turn(o, k, s, state, out.fd, path); };
+		s.l.take_turn = std::ref(take_turn);
 		work(s, in, [&](reader &r) { loop(r, look, s.state, s.out, s.l); });
+		s.l.take_turn = nullptr;
 	};
 	auto join_next = [&](std::int64_t k) {
 		slot<State> &s = at(k);
@@ -316,7 +311,7 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		flush(out, l);
 		flush_diagnostics(l);
 	};
-	if (run_in_order(o, static_cast<int>(p.workers.size()), work_on, join_next) == 0) {
+	if (run_in_order(o, static_cast<int>(p.workers.size()), std::ref(work_on), std::ref(join_next)) == 0) {
 		// Without the threads for workers, the calling thread runs the
 		// pass alone.
 		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);

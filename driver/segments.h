@@ -16,11 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "driver/order.h"
 #include "driver/passes.h"
-
-// Past this many threads, the writing and the reading of the file twice
-// over leave the rest waiting.
-inline constexpr int max_threads = 16;
 
 // Segments are about this long; tests build with small ones, to cross
 // many seams. A file of one segment is not worth the threads.
