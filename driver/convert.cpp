@@ -47,6 +47,7 @@ void tally(conversion &c)
 {
 	copy_if_unrewindable(c.pass);
 	c.copied = c.pass.copy >= 0;
+	c.source = c.copied ? c.pass.copy : c.fd;
 	c.before = stamp_of(c.fd);
 	// A file that says how long it is (files in /proc say nothing) is
 	// tallied in segments; what cannot be reread is tallied in turn as
@@ -66,11 +67,11 @@ void emit(conversion &c, output &out)
 	lane &l = calling_thread();
 	put_count_line(out, c.tally.at.index > 0 ? c.tally.at.index : 1);
 	emit_state state{&c.tally.counts, c.tally.at.index, {}};
-	start_over(c.pass);
+	c.pass = segment_reader(c.source, c.path, &c.pass_buffer, 0, no_end, 0);
 	std::int64_t read = 0;
 	pool *p = c.before.size > 0 || c.copied ? workers_for(c, c.tallied) : nullptr;
 	if (p != nullptr) {
-		read = emit_segments(*p, c.pass.fd, c.tallied, c.pass, c.ahead, state, out);
+		read = emit_segments(*p, c.source, c.tallied, c.pass, c.ahead, state, out);
 	} else {
 		emit_lines(c.pass, c.ahead, state, out, l);
 		read = c.pass.offset;
@@ -79,7 +80,7 @@ void emit(conversion &c, output &out)
 	if (read != c.tallied || !same(c.before, stamp_of(c.fd)))
 		fail_changed(l, c.path);
 	if (c.copied)
-		close(c.pass.fd);
+		close(c.source);
 	flush_diagnostics(l);
 	flush(out, l);
 }

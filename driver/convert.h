@@ -31,6 +31,7 @@ struct conversion {
 	tally_state tally{};
 	stamp before{};
 	bool copied = false; // the input could not be reread, and was copied
+	int source = -1;     // what the emit pass reads: the input or its copy
 	std::int64_t tallied = 0;
 	std::unique_ptr<pool> workers{}; // once a pass is worth them
 };

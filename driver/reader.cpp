@@ -150,19 +150,3 @@ void copy_if_unrewindable(reader &in)
 		fcntl(in.fd, F_SETPIPE_SZ, 1 << 20);
 #endif
 }
-
-void start_over(reader &in)
-{
-	if (in.copy >= 0) {
-		in.fd = in.copy;
-		in.copy = -1;
-		in.in_turn = false;
-	}
-	in.view = in.own;
-	in.begin = in.end = 0;
-	in.offset = 0;
-	in.limit = no_end;
-	in.error = 0;
-	in.next_read = read_size;
-	in.at_end = false;
-}

@@ -126,9 +126,5 @@ void start_ahead(reader &ahead, const reader &in);
 
 // When the input cannot be read twice (a pipe, a FIFO, a terminal), has
 // the first pass read it in turn and copy it to a temporary file that no
-// other user can open, in $TMPDIR or /tmp, for start_over to read from.
+// other user can open, in $TMPDIR or /tmp, for the second pass.
 void copy_if_unrewindable(reader &in);
-
-// Goes back to the start of the input, or of its copy, for the second
-// pass.
-void start_over(reader &in);

@@ -1,8 +1,11 @@
+#include "listing/blocks.h"
 #include "listing/chunk.h"
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
+#include <tuple>
 
 using namespace std::literals;
 
@@ -51,4 +54,44 @@ TEST(ReadDecimal, ReadsAsPercentDOrGivesTheFallback)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(read_decimal(c.text).value_or(42), c.want) << c.text;
+}
+
+// The rules that tie headers to blocks, as every pass and every seam
+// applies them.
+TEST(Blocks, NumberHeadersAndBoundBlocks)
+{
+	EXPECT_EQ(header_value(std::nullopt, 3), 3);
+	EXPECT_EQ(header_value(7, 3), 7);
+	EXPECT_TRUE(follows_numbering(2, 2));
+	EXPECT_FALSE(follows_numbering(2, 3));
+	EXPECT_FALSE(follows_numbering(header_value(std::nullopt, -1), 0));
+
+	position at{3, 4, 9};
+	enter_block(at, 4);
+	EXPECT_EQ(std::tie(at.current, at.index, at.entries), std::tuple(4, 5, 0));
+	enter_block(at, 2147483647);
+	EXPECT_EQ(at.index, 2147483648);
+
+	entry_counts counts{};
+	for (std::int32_t variable : {-1, 0, 99, 100})
+		add_entries(counts, variable, 5);
+	EXPECT_EQ(counts[0] + counts[99], 10);
+	EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), std::int64_t{0}), 10);
+
+	struct {
+		position at;
+		std::int64_t room;
+		bool complete;
+	} blocks[] = {
+		{{99, 100, 0}, 5, false},
+		{{99, 100, 4}, 1, false},
+		{{99, 100, 5}, 0, true},
+		{{99, 100, 6}, -1, false},
+		{{100, 101, 7}, no_limit, true},
+		{{-1, 0, 7}, no_limit, true},
+	};
+	for (const auto &b : blocks) {
+		EXPECT_EQ(room_left(counts, b.at), b.room) << b.at.current << " " << b.at.entries;
+		EXPECT_EQ(block_complete(counts, b.at), b.complete) << b.at.current << " " << b.at.entries;
+	}
 }
