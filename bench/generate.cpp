@@ -1,8 +1,10 @@
 // Writes a large, realistic variable listing to standard output, the same
 // for the same arguments.
-//   generate VARIABLES MEGABYTES [LINE_LENGTH [SEED]]
+//   generate VARIABLES MIB [LINE_LENGTH [SEED [BLANK]]]
 // Each variable gets a header, a META line and entry lines such as
-// "-3.228 Variable14 Variable3" until its share of the size is reached.
+// "-3.228 Variable14 Variable3" until its share of MIB mebibytes is
+// reached; with BLANK of 1 or more, an empty line follows every BLANK
+// lines of them, and is reported twice as a line of no known kind.
 // Entry lines carry 1 to 6 references drawn uniformly from the variables;
 // with a LINE_LENGTH of 2 or more, they are packed with references, written
 // without blanks between them, up to that many characters. LINE_LENGTH 1
@@ -114,14 +116,15 @@ void put_packed_entry(std::uint64_t variables, std::uint64_t length)
 
 int main(int argc, char *argv[])
 {
-	if (argc < 3 || argc > 5) {
-		std::fputs("usage: generate VARIABLES MEGABYTES [LINE_LENGTH [SEED]]\n", stderr);
+	if (argc < 3 || argc > 6) {
+		std::fputs("usage: generate VARIABLES MIB [LINE_LENGTH [SEED [BLANK]]]\n", stderr);
 		return 2;
 	}
 	std::uint64_t variables = std::strtoull(argv[1], nullptr, 10);
 	std::uint64_t size = std::strtoull(argv[2], nullptr, 10) << 20;
 	std::int64_t length = argc > 3 ? std::strtoll(argv[3], nullptr, 10) : 0;
 	state = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
+	std::uint64_t blank = argc > 5 ? std::strtoull(argv[5], nullptr, 10) : 0;
 	if (variables == 0) {
 		std::fputs("generate: VARIABLES must be at least 1\n", stderr);
 		return 2;
@@ -133,8 +136,10 @@ int main(int argc, char *argv[])
 		put("\nMETA block ");
 		put_number(v);
 		put("\n");
-		while (written < size / variables * (v + 1)) {
-			if (length < 0)
+		for (std::uint64_t line = 1; written < size / variables * (v + 1); line++) {
+			if (blank != 0 && line % (blank + 1) == 0)
+				put("\n");
+			else if (length < 0)
 				put_note();
 			else if (length == 1)
 				put_short_entry(variables);
