@@ -46,8 +46,6 @@ pool *workers_for(conversion &c, std::int64_t bytes)
 void tally(conversion &c)
 {
 	copy_if_unrewindable(c.pass);
-	c.copied = c.pass.copy >= 0;
-	c.source = c.copied ? c.pass.copy : c.fd;
 	c.before = stamp_of(c.fd);
 	// A file that says how long it is (files in /proc say nothing) is
 	// tallied in segments; what cannot be reread is tallied in turn as
@@ -59,6 +57,8 @@ void tally(conversion &c)
 		c.tallied = c.pass.offset;
 	}
 	finish_tally(c.tally);
+	c.copied = c.pass.copy >= 0;
+	c.source = c.copied ? c.pass.copy : c.fd;
 	flush_diagnostics(calling_thread());
 }
 
@@ -67,7 +67,9 @@ void emit(conversion &c, output &out)
 	lane &l = calling_thread();
 	put_count_line(out, c.tally.at.index > 0 ? c.tally.at.index : 1);
 	emit_state state{&c.tally.counts, c.tally.at.index, {}};
-	c.pass = segment_reader(c.source, c.path, &c.pass_buffer, 0, no_end, 0);
+	// What was read in turn is read again from its copy, which holds no
+	// more: none at all when there was nothing to copy.
+	c.pass = segment_reader(c.source, c.path, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
 	std::int64_t read = 0;
 	pool *p = c.before.size > 0 || c.copied ? workers_for(c, c.tallied) : nullptr;
 	if (p != nullptr) {

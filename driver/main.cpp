@@ -1,5 +1,6 @@
 // vblocks: rewrites a variable listing into a numeric listing.
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "driver/convert.h"
@@ -15,7 +16,8 @@ int main(int argc, char *argv[])
 		if (argc != 2)
 			fail(l, "Usage: vblocks inFile\n");
 		int threads = thread_count();
-		std::FILE *in = std::fopen(argv[1], "r");
+		// "-" is standard input, and "./-" a file of that name.
+		std::FILE *in = std::strcmp(argv[1], "-") == 0 ? stdin : std::fopen(argv[1], "r");
 		if (in == nullptr)
 			fail(l, "Could not open file %s\n", argv[1]);
 		convert(in, argv[1], out, threads);

@@ -11,10 +11,23 @@
 
 namespace {
 
-// Ends the run with the reason that errno gives.
+// The folder for temporary files: $TMPDIR, or /tmp when that is unset or
+// empty.
+const char *temporary_folder()
+{
+	const char *folder = std::getenv("TMPDIR");
+	return folder == nullptr || *folder == '\0' ? "/tmp" : folder;
+}
+
+// Ends the run with the reason that errno gives, naming the folder, where
+// the trouble most likely is.
 [[noreturn]] void fail_to_copy(const reader &in)
 {
-	fail(calling_thread(), "Could not copy file %s to a temporary file: %s\n", in.path, std::strerror(errno));
+	fail(calling_thread(),
+	     "Could not copy file %s to a temporary file in %s: %s\n",
+	     in.path,
+	     temporary_folder(),
+	     std::strerror(errno));
 }
 
 // A file that no other user can open or name: one with no name at all
@@ -22,9 +35,7 @@ namespace {
 // unlinked at once. errno tells why there is none.
 int temporary_file()
 {
-	const char *folder = std::getenv("TMPDIR");
-	if (folder == nullptr || *folder == '\0')
-		folder = "/tmp";
+	const char *folder = temporary_folder();
 #ifdef O_TMPFILE
 	int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 	if (fd >= 0)
@@ -96,8 +107,14 @@ void refill(reader &in)
 		n = 0;
 	}
 	auto got = static_cast<std::size_t>(n);
-	if (in.copy >= 0 && !write_all(in.copy, {b.bytes.data() + kept, got}))
-		fail_to_copy(in);
+	if (in.in_turn && got > 0) {
+		// The copy is made with the first bytes, so that input with none
+		// needs no room for one.
+		if (in.copy < 0)
+			in.copy = temporary_file();
+		if (in.copy < 0 || !write_all(in.copy, {b.bytes.data() + kept, got}))
+			fail_to_copy(in);
+	}
 	in.end = kept + got;
 	in.offset += n;
 	in.at_end = got == 0 || in.offset == in.limit;
@@ -139,9 +156,6 @@ void copy_if_unrewindable(reader &in)
 	if (fstat(in.fd, &status) != 0 ||
 	    !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode)))
 		return;
-	in.copy = temporary_file();
-	if (in.copy < 0)
-		fail_to_copy(in);
 	in.in_turn = true;
 #ifdef F_SETPIPE_SZ
 	// A pipe that holds more takes fewer turns of its writer and us; 1 MiB
