@@ -68,11 +68,16 @@ void fail_changed(lane &l, const char *path)
 	fail(l, "File %s changed while it was read\n", path);
 }
 
+void write_output(int fd, std::string_view bytes, lane &l)
+{
+	if (!write_all(fd, bytes))
+		fail(l, "Could not write output: %s\n", std::strerror(errno));
+}
+
 void flush(output &out, lane &l)
 {
 	take_turn(l);
-	if (!write_all(out.fd, ready(out)))
-		fail(l, "Could not write output: %s\n", std::strerror(errno));
+	write_output(out.fd, ready(out), l);
 	// A lost variable line holds back what follows it for good.
 	out.used = 0;
 	if (out.lost)

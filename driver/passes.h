@@ -47,6 +47,9 @@ void finish_emit(const emit_state &state, const char *path, lane &l);
 
 [[noreturn]] void fail_changed(lane &l, const char *path);
 
-// Writes the output that is ready; ends the run at the first write that
-// standard output refuses.
+// Writes bytes of output to fd; ends the run at the first write that it
+// refuses.
+void write_output(int fd, std::string_view bytes, lane &l);
+
+// Writes the output that is ready, likewise.
 void flush(output &out, lane &l);

@@ -148,8 +148,11 @@ void put(slot<State> &s, std::size_t diagnostics, std::size_t diagnostics_end, s
 	 int output, lane &l)
 {
 	write_all(STDERR_FILENO, {s.l.diags.bytes.data() + diagnostics, diagnostics_end - diagnostics});
-	if (output >= 0 && !write_all(output, {s.out.bytes.data() + text, text_end - text}) && !s.failed)
-		fail(l, "Could not write output: %s\n", std::strerror(errno));
+	std::string_view bytes(s.out.bytes.data() + text, text_end - text);
+	if (output >= 0 && s.failed)
+		write_all(output, bytes);
+	else if (output >= 0)
+		write_output(output, bytes, l);
 }
 
 // Takes what a worker found in its segment into where the pass stands,
