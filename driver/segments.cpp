@@ -286,8 +286,8 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		slots[i].out.bytes = {p.slots[i].get() + diagnostics, slot_size - diagnostics};
 	}
 	auto at = [&](std::int64_t k) -> slot<State> & { return slots[static_cast<std::size_t>(k % o.slots)]; };
-	// The joiner's output goes out between segments, for the next worker
-	// to write after it.
+	// What the joiner holds, the count line, goes out before any worker
+	// writes.
 	flush(out, l);
 	std::int64_t end = 0;
 	auto work_on = [&](std::int64_t k, int w) {
@@ -305,14 +305,16 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		slot<State> &s = at(k);
 		if (!s.redo && join(s, state, out.fd, path)) {
 			end = s.end;
-		} else {
-			redone++;
-			pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
-			loop(pass, ahead, state, out, l);
-			end = pass.offset;
+			return;
 		}
-		flush(out, l);
-		flush_diagnostics(l);
+		// The lines before the segment's first header do not fit in their
+		// block: the listing changed since the tally. Done again where the
+		// pass stands, the segment stops where one thread stops, or, if it
+		// now fits, the listing is changing as it is read.
+		redone++;
+		pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
+		loop(pass, ahead, state, out, l);
+		fail_changed(l, path);
 	};
 	if (run_in_order(o, static_cast<int>(p.workers.size()), std::ref(work_on), std::ref(join_next)) == 0) {
 		// Without the threads for workers, the calling thread runs the
