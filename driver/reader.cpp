@@ -151,10 +151,12 @@ void start_ahead(reader &ahead, const reader &in)
 void copy_if_unrewindable(reader &in)
 {
 	// A file, a block device or, for what reading it is worth, a folder
-	// can be reread.
+	// can be reread; not a file that says it is empty, as those in /proc
+	// and /sys do, whose bytes are made anew at each read.
 	struct stat status;
 	if (fstat(in.fd, &status) != 0 ||
-	    !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode)))
+	    !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode) ||
+	      (S_ISREG(status.st_mode) && status.st_size == 0)))
 		return;
 	in.in_turn = true;
 #ifdef F_SETPIPE_SZ
