@@ -2,13 +2,17 @@
 
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
-[[noreturn]] void fail_numbering(lane &l, std::int32_t number, std::int64_t index)
+// Moves into the block of a header whose number reads as read, if the
+// header follows the numbering where the pass stands.
+void enter_numbered_block(position &at, std::optional<std::int32_t> read, lane &l)
 {
-	fail(l, "trouble: v (%d) != i (%lld)\n", number, static_cast<long long>(index));
+	std::int32_t number = header_value(read, at.current);
+	if (!follows_numbering(number, at.index))
+		fail(l, "trouble: v (%d) != i (%lld)\n", number, static_cast<long long>(at.index));
+	enter_block(at, number);
 }
 
 // The whole chunks before a read that failed have been taken.
@@ -87,20 +91,14 @@ void flush(output &out, lane &l)
 void tally_header(tally_state &state, std::optional<std::int32_t> read, lane &l)
 {
 	add_entries(state.counts, state.at.current, state.at.entries);
-	std::int32_t number = header_value(read, state.at.current);
-	if (!follows_numbering(number, state.at.index))
-		fail_numbering(l, number, state.at.index);
-	enter_block(state.at, number);
+	enter_numbered_block(state.at, read, l);
 }
 
 void emit_header(emit_state &state, std::optional<std::int32_t> read, const char *path, lane &l)
 {
 	if (!block_complete(*state.counts, state.at) || state.at.index == state.headers)
 		fail_changed(l, path);
-	std::int32_t number = header_value(read, state.at.current);
-	if (!follows_numbering(number, state.at.index))
-		fail_numbering(l, number, state.at.index);
-	enter_block(state.at, number);
+	enter_numbered_block(state.at, read, l);
 }
 
 void finish_tally(tally_state &state)
