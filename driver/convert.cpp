@@ -45,20 +45,21 @@ pool *workers_for(conversion &c, std::int64_t bytes)
 
 void tally(conversion &c)
 {
-	copy_if_unrewindable(c.pass);
+	if (needs_copy(c.fd)) {
+		c.pass.source = &c.copied;
+		c.pass.in_turn = true;
+	}
 	c.before = stamp_of(c.fd);
-	// A file that says how long it is (files in /proc say nothing) is
-	// tallied in segments; what cannot be reread is tallied in turn as
-	// it is copied.
-	if (pool *p = workers_for(c, c.before.size)) {
+	// A file is tallied in segments, and so is the copy of what cannot be
+	// reread, as it is made, however long it turns out to be.
+	if (pool *p = workers_for(c, c.pass.in_turn ? no_end : c.before.size)) {
 		c.tallied = tally_segments(*p, c.fd, c.before.size, c.pass, c.ahead, c.tally);
 	} else {
 		tally_lines(c.pass, c.tally, calling_thread());
 		c.tallied = c.pass.offset;
 	}
 	finish_tally(c.tally);
-	c.copied = c.pass.copy >= 0;
-	c.source = c.copied ? c.pass.copy : c.fd;
+	c.source = c.copied.fd >= 0 ? c.copied.fd : c.fd;
 	flush_diagnostics(calling_thread());
 }
 
@@ -69,9 +70,10 @@ void emit(conversion &c, output &out)
 	emit_state state{&c.tally.counts, c.tally.at.index, {}};
 	// What was read in turn is read again from its copy, which holds no
 	// more: none at all when there was nothing to copy.
-	c.pass = segment_reader(c.source, c.path, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
+	bool copied = c.copied.fd >= 0;
+	c.pass = segment_reader(c.pass, c.source, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
 	std::int64_t read = 0;
-	pool *p = c.before.size > 0 || c.copied ? workers_for(c, c.tallied) : nullptr;
+	pool *p = c.before.size > 0 || copied ? workers_for(c, c.tallied) : nullptr;
 	if (p != nullptr) {
 		read = emit_segments(*p, c.source, c.tallied, c.pass, c.ahead, state, out);
 	} else {
@@ -81,7 +83,7 @@ void emit(conversion &c, output &out)
 	finish_emit(state, c.path, l);
 	if (read != c.tallied || !same(c.before, stamp_of(c.fd)))
 		fail_changed(l, c.path);
-	if (c.copied)
+	if (copied)
 		close(c.source);
 	flush_diagnostics(l);
 	flush(out, l);

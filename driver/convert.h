@@ -30,8 +30,8 @@ struct conversion {
 	reader ahead{fd, path, &ahead_buffer};
 	tally_state tally{};
 	stamp before{};
-	bool copied = false; // the input could not be reread, and was copied
-	int source = -1;     // what the emit pass reads: the input or its copy
+	copy copied{fd}; // of input that cannot be reread
+	int source = -1; // what the emit pass reads: the input or its copy
 	std::int64_t tallied = 0;
 	std::unique_ptr<pool> workers{}; // once a pass is worth them
 };

@@ -34,17 +34,18 @@ lane &calling_thread()
 	return calling;
 }
 
-bool write_all(int fd, std::string_view bytes)
+std::size_t write_all(int fd, std::string_view bytes)
 {
-	while (!bytes.empty()) {
-		ssize_t n = write(fd, bytes.data(), bytes.size());
+	std::size_t written = 0;
+	while (written < bytes.size()) {
+		ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n <= 0)
-			return false;
-		bytes.remove_prefix(static_cast<std::size_t>(n));
+			break;
+		written += static_cast<std::size_t>(n);
 	}
-	return true;
+	return written;
 }
 
 void take_turn(lane &l)

@@ -42,5 +42,6 @@ void flush_diagnostics(lane &from);
 // Waits for the lane's turn to write, if it has not come.
 void take_turn(lane &l);
 
-// Writes all of bytes to the file descriptor; false when it refuses them.
-bool write_all(int fd, std::string_view bytes);
+// Writes bytes to the file descriptor; returns how many it took: all of
+// them, unless it refused the rest.
+std::size_t write_all(int fd, std::string_view bytes);

@@ -18,6 +18,12 @@ void enter_numbered_block(position &at, std::optional<std::int32_t> read, lane &
 // The whole chunks before a read that failed have been taken.
 [[noreturn]] void fail_read(lane &l, const reader &in)
 {
+	if (in.error == copy_not_written)
+		fail(l,
+		     "Could not copy file %s to a temporary file in %s: %s\n",
+		     in.path,
+		     temporary_folder(),
+		     std::strerror(in.source->write_error));
 	fail(l, "Could not read file %s: %s\n", in.path, std::strerror(in.error));
 }
 
@@ -74,7 +80,7 @@ void fail_changed(lane &l, const char *path)
 
 void write_output(int fd, std::string_view bytes, lane &l)
 {
-	if (!write_all(fd, bytes))
+	if (write_all(fd, bytes) != bytes.size())
 		fail(l, "Could not write output: %s\n", std::strerror(errno));
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sys/types.h>
 
+#include "driver/copy.h"
 #include "driver/diagnostics.h"
 #include "listing/chunk.h"
 #include "listing/output.h"
@@ -38,9 +39,10 @@ inline constexpr std::size_t first_read_ahead = std::min(read_size, std::size_t{
 inline constexpr std::int64_t no_end = std::numeric_limits<std::int64_t>::max();
 
 // A reader of the bytes of a file from offset up to limit, read at their
-// offsets, or of input that cannot be reread, read in turn. A read that
-// fails ends the reader where it failed, with error set to why: the pass
-// takes the whole chunks before it, then ends the run.
+// offsets, or of input that cannot be reread, read in turn as it is
+// copied. A read that fails ends the reader where it failed, with error
+// set to why (see copy.h): the pass takes the whole chunks before it,
+// then ends the run.
 struct reader {
 	int fd;
 	const char *path; // names the input in messages
@@ -55,15 +57,16 @@ struct reader {
 	int error = 0;                     // why it ends at limit, if it does for a failed read
 	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
-	bool in_turn = false; // read with read(2): input that cannot be reread
-	int copy = -1;        // where such input is copied as it is read
+	copy *source = nullptr; // the copy of input that cannot be reread
+	bool in_turn = false;   // read as source is made, not from it
 };
 
-// A reader of the bytes [from, to) of the file open as fd, which ends at
-// to with error when that is not 0.
-inline reader segment_reader(int fd, const char *path, buffer *own, std::int64_t from, std::int64_t to, int error)
+// A reader like like, of the bytes [from, to) of the file open as fd,
+// which ends at to with error when that is not 0.
+inline reader segment_reader(const reader &like, int fd, buffer *own, std::int64_t from, std::int64_t to, int error)
 {
-	reader in{fd, path, own};
+	reader in{fd, like.path, own};
+	in.source = like.source;
 	in.offset = from;
 	in.limit = to;
 	in.error = error;
@@ -123,8 +126,3 @@ std::int64_t rewrite_entry_lines(reader &in, std::string_view chunk, std::int64_
 
 // Sets ahead to read on from where in stands.
 void start_ahead(reader &ahead, const reader &in);
-
-// When the input cannot be read twice (a pipe, a FIFO, a terminal), has
-// the first pass read it in turn and copy it to a temporary file that no
-// other user can open, in $TMPDIR or /tmp, for the second pass.
-void copy_if_unrewindable(reader &in);

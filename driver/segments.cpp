@@ -238,19 +238,48 @@ template <typename State, typename Pass> void work(slot<State> &s, reader &in, c
 }
 
 // Prepares slot s for segment k of the pass, whose workers start from
-// fresh.
+// fresh, over the input open as fd as far as a worker knows its end; a
+// copy ends there, for good.
 template <typename State>
-reader prepare(slot<State> &s, const State &fresh, int fd, const char *path, std::int64_t size, std::int64_t segments,
+reader prepare(slot<State> &s, const State &fresh, const reader &like, int fd, const input_end &known, bool copy,
 	       std::int64_t k, buffer *own)
 {
-	s.b = bound(fd, size, segments, k);
+	s.b = bound(fd, known.size, known.segments, k);
+	if (copy && s.b.to > known.size) {
+		s.b.to = known.size;
+		s.b.error = s.b.error != 0 ? s.b.error : known.error;
+	}
 	s.s = {};
 	s.state = fresh;
 	s.failed = s.redo = false;
 	s.l.diags.used = s.out.used = 0;
 	s.out.pending.reset();
 	s.out.lost = false;
-	return segment_reader(fd, path, own, s.b.from, s.b.to, s.b.error);
+	return segment_reader(like, fd, own, s.b.from, s.b.to, s.b.error);
+}
+
+// Copies a read's worth of input into b, and hands the workers each
+// segment that the copy now holds with the line start that ends it;
+// false once the input has ended, and with it the segments.
+bool grow(copy &c, buffer &b, order &o, std::int64_t &ready)
+{
+	std::size_t n = copy_more(c, b.bytes.data(), read_size);
+	if (n == 0 || c.error != 0) {
+		std::int64_t segments = c.length / segment_size + 1;
+		publish(o, segments, segments, c.length, c.error);
+		return false;
+	}
+	std::int64_t start = c.length - static_cast<std::int64_t>(n);
+	std::int64_t before = ready;
+	// A segment ends at the first line start at or after its share's end.
+	for (std::int64_t from; (from = std::max((ready + 1) * segment_size - 1, start)) < c.length; ready++) {
+		auto at = static_cast<std::size_t>(from - start);
+		if (std::memchr(b.bytes.data() + at, '\n', n - at) == nullptr)
+			break;
+	}
+	if (ready != before)
+		publish(o, ready, no_end, no_end, 0);
+	return true;
 }
 
 int available_processors()
@@ -263,23 +292,27 @@ int available_processors()
 	return static_cast<int>(std::thread::hardware_concurrency());
 }
 
-// A pass over the segments of the file open as fd, of size bytes, on
-// the workers of the pool, each running loop, the pass's one loop, from
-// fresh; the calling thread joins them into state, writing output to out,
-// and runs loop itself where there are no workers, or where what a
-// worker found cannot be taken. Returns the bytes read.
+// A pass over the segments of the file open as fd, of size bytes, or of
+// the copy that pass makes as it reads input in turn, on the workers of
+// the pool, each running loop, the pass's one loop, from fresh; the
+// calling thread makes the copy, joins the segments into state, writing
+// output to out, and runs loop itself over pass where there are no
+// workers, or over a segment where what a worker found cannot be taken.
+// Returns the bytes read.
 template <typename State, typename Loop>
 std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, reader &ahead, State &state, output &out,
 			  std::size_t diagnostics, const State &fresh, const Loop &loop)
 {
 	const char *path = pass.path;
 	lane &l = calling_thread();
-	std::int64_t segments = (size + segment_size - 1) / segment_size;
+	copy *growing = pass.in_turn ? pass.source : nullptr;
 	// Over the pool's memory: in the tally pass all diagnostics, in the
 	// emit pass about a segment's worth of each.
 	std::array<slot<State>, max_threads + 1> slots;
 	order o;
-	o.segments = segments;
+	o.segments = growing ? no_end : (size + segment_size - 1) / segment_size;
+	o.ready = growing ? 0 : o.segments;
+	o.size = growing ? no_end : size;
 	o.slots = static_cast<std::int64_t>(p.slots.size());
 	for (std::size_t i = 0; i < p.slots.size(); i++) {
 		slots[i].l.diags.bytes = {p.slots[i].get(), diagnostics};
@@ -293,8 +326,10 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 	auto work_on = [&](std::int64_t k, int w) {
 		slot<State> &s = at(k);
 		worker &own = *p.workers[static_cast<std::size_t>(w)];
-		reader in = prepare(s, fresh, fd, path, size, segments, k, &own.pass);
-		reader look{fd, path, &own.ahead};
+		input_end known = known_end(o);
+		int input = growing ? growing->fd : fd;
+		reader in = prepare(s, fresh, pass, input, known, growing != nullptr, k, &own.pass);
+		reader look{input, path, &own.ahead};
 		s.out.fd = out.fd;
 		auto take_turn = [&] { join_in_turn(o, k, s, state, out.fd, path); };
 		s.l.take_turn = std::ref(take_turn);
@@ -312,14 +347,18 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		// pass stands, the segment stops where one thread stops, or, if it
 		// now fits, the listing is changing as it is read.
 		redone++;
-		pass = segment_reader(fd, path, pass.own, s.b.from, s.b.to, s.b.error);
+		pass = segment_reader(pass, growing ? growing->fd : fd, pass.own, s.b.from, s.b.to, s.b.error);
 		loop(pass, ahead, state, out, l);
 		fail_changed(l, path);
 	};
-	if (run_in_order(o, static_cast<int>(p.workers.size()), std::ref(work_on), std::ref(join_next)) == 0) {
+	std::int64_t ready = 0;
+	std::function<bool()> make_more;
+	if (growing)
+		make_more = [&] { return grow(*growing, *pass.own, o, ready); };
+	if (run_in_order(o, static_cast<int>(p.workers.size()), std::ref(work_on), std::ref(join_next), make_more) ==
+	    0) {
 		// Without the threads for workers, the calling thread runs the
 		// pass alone.
-		pass = segment_reader(fd, path, pass.own, 0, no_end, 0);
 		loop(pass, ahead, state, out, l);
 		return pass.offset;
 	}

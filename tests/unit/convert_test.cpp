@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "driver/diagnostics.h"
@@ -43,6 +45,27 @@ run_result converted(const std::string &before, const std::string &after, int th
 		emit(*c, out);
 	});
 	std::fclose(in);
+	return result;
+}
+
+// Converts the listing from a pipe on threads threads.
+run_result piped(const std::string &listing, int threads)
+{
+	int ends[2];
+	if (pipe(ends) != 0)
+		throw std::runtime_error("cannot make a pipe");
+	std::signal(SIGPIPE, SIG_IGN);
+	std::thread writer([&] {
+		write_all(ends[1], listing);
+		close(ends[1]);
+	});
+	run_result result = captured([&](output &out) {
+		std::unique_ptr<conversion> c(new conversion{ends[0], "input", threads});
+		tally(*c);
+		emit(*c, out);
+	});
+	close(ends[0]);
+	writer.join();
 	return result;
 }
 
@@ -110,7 +133,8 @@ TEST(Convert, SeveralThreadsStopWhereOneDoes)
 // header, blocks past variable 99 across seams and one whose output
 // outgrows the output buffer, and empty lines, each reported twice. One
 // thread and three give the plain conversion's bytes, and the calling
-// thread takes every segment as a worker left it.
+// thread takes every segment as a worker left it, from a file and from a
+// pipe.
 TEST(Convert, AgreesWithThePlainConversion)
 {
 	const std::size_t size = 3 * std::max<std::size_t>(read_size, segment_size);
@@ -136,6 +160,8 @@ TEST(Convert, AgreesWithThePlainConversion)
 		EXPECT_EQ(converted(listing, listing, 1), want);
 		std::int64_t redone = segments_redone();
 		EXPECT_EQ(converted(listing, listing, 3), want);
+		EXPECT_EQ(piped(listing, 1), want);
+		EXPECT_EQ(piped(listing, 3), want);
 		EXPECT_EQ(segments_redone(), redone);
 	}
 }
