@@ -1,5 +1,7 @@
 #include "driver/convert.h"
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,14 +43,36 @@ pool *workers_for(conversion &c, std::int64_t bytes)
 	return c.workers.get();
 }
 
+// Has the tally pass read input that is compressed, or cannot be reread,
+// in turn as it copies it.
+void read_in_turn_if_needed(conversion &c)
+{
+	format f = compression_of(c.fd);
+	if (f != format::none) {
+		if (!can_decompress(f))
+			fail(calling_thread(),
+			     "File %s is compressed with %s, which this build cannot read: convert it with %s %s | "
+			     "vblocks -\n",
+			     c.path,
+			     format_name(f),
+			     decompress_command(f),
+			     c.path);
+		c.copied.compressed = f;
+		c.copied.unpack = start_decompressing(c.fd, f);
+		if (!c.copied.unpack)
+			fail(calling_thread(), "Could not read file %s: %s\n", c.path, std::strerror(ENOMEM));
+	} else if (!needs_copy(c.fd)) {
+		return;
+	}
+	c.pass.source = &c.copied;
+	c.pass.in_turn = true;
+}
+
 } // namespace
 
 void tally(conversion &c)
 {
-	if (needs_copy(c.fd)) {
-		c.pass.source = &c.copied;
-		c.pass.in_turn = true;
-	}
+	read_in_turn_if_needed(c);
 	c.before = stamp_of(c.fd);
 	// A file is tallied in segments, and so is the copy of what cannot be
 	// reread, as it is made, however long it turns out to be.
@@ -59,7 +83,6 @@ void tally(conversion &c)
 		c.tallied = c.pass.offset;
 	}
 	finish_tally(c.tally);
-	c.source = c.copied.fd >= 0 ? c.copied.fd : c.fd;
 	flush_diagnostics(calling_thread());
 }
 
@@ -69,11 +92,19 @@ void emit(conversion &c, output &out)
 	put_count_line(out, c.tally.at.index > 0 ? c.tally.at.index : 1);
 	emit_state state{&c.tally.counts, c.tally.at.index, {}};
 	// What was read in turn is read again from its copy, which holds no
-	// more: none at all when there was nothing to copy.
-	bool copied = c.copied.fd >= 0;
+	// more: none at all when there was nothing to copy. A compressed file
+	// whose copy could not be written is decompressed again.
+	bool copied = c.copied.fd >= 0 && !c.copied.dropped;
+	bool again = c.copied.dropped;
+	c.source = copied ? c.copied.fd : c.fd;
 	c.pass = segment_reader(c.pass, c.source, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
+	if (again) {
+		c.pass.in_turn = c.ahead.in_turn = true;
+		c.ahead_copy.compressed = c.copied.compressed;
+		c.ahead.source = &c.ahead_copy;
+	}
 	std::int64_t read = 0;
-	pool *p = c.before.size > 0 || copied ? workers_for(c, c.tallied) : nullptr;
+	pool *p = !again && (c.before.size > 0 || copied) ? workers_for(c, c.tallied) : nullptr;
 	if (p != nullptr) {
 		read = emit_segments(*p, c.source, c.tallied, c.pass, c.ahead, state, out);
 	} else {
@@ -83,8 +114,8 @@ void emit(conversion &c, output &out)
 	finish_emit(state, c.path, l);
 	if (read != c.tallied || !same(c.before, stamp_of(c.fd)))
 		fail_changed(l, c.path);
-	if (copied)
-		close(c.source);
+	if (c.copied.fd >= 0)
+		close(c.copied.fd);
 	flush_diagnostics(l);
 	flush(out, l);
 }

@@ -30,8 +30,9 @@ struct conversion {
 	reader ahead{fd, path, &ahead_buffer};
 	tally_state tally{};
 	stamp before{};
-	copy copied{fd}; // of input that cannot be reread
-	int source = -1; // what the emit pass reads: the input or its copy
+	copy copied{fd};     // of input that is compressed, or cannot be reread
+	copy ahead_copy{fd}; // a compressed file's look-ahead, without a copy
+	int source = -1;     // what the emit pass reads: the input or its copy
 	std::int64_t tallied = 0;
 	std::unique_ptr<pool> workers{}; // once a pass is worth them
 };

@@ -1,5 +1,6 @@
 #include "driver/copy.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "driver/diagnostics.h"
+#include "driver/reader.h"
 
 namespace {
 
@@ -53,6 +55,16 @@ const char *temporary_folder()
 	return folder == nullptr || *folder == '\0' ? "/tmp" : folder;
 }
 
+format compression_of(int fd)
+{
+	struct stat status;
+	std::array<char, magic_size> first;
+	if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+		return format::none;
+	ssize_t n = read_at(fd, first.data(), first.size(), 0);
+	return format_of({first.data(), static_cast<std::size_t>(std::max<ssize_t>(n, 0))});
+}
+
 bool needs_copy(int fd)
 {
 	// A file, a block device or, for what reading it is worth, a folder
@@ -71,29 +83,50 @@ bool needs_copy(int fd)
 	return true;
 }
 
+void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size)
+{
+	c.dropped = true;
+	if (!c.unpack || c.read > offset) {
+		c.unpack = start_decompressing(c.input, c.compressed);
+		c.read = 0;
+		c.error = c.unpack ? 0 : ENOMEM;
+	}
+	while (c.read < offset) {
+		auto want = static_cast<std::size_t>(std::min<std::int64_t>(offset - c.read, size));
+		if (copy_more(c, bytes, want) == 0)
+			break;
+	}
+}
+
 std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 {
 	if (c.error != 0)
 		return 0;
-	ssize_t n = read_in_turn(c.input, bytes, size);
+	ssize_t n = c.unpack ? decompress(*c.unpack, bytes, size) : read_in_turn(c.input, bytes, size);
 	if (n < 0) {
-		c.error = errno;
+		c.error = c.unpack ? not_decompressed : errno;
 		return 0;
 	}
 	auto got = static_cast<std::size_t>(n);
-	if (got == 0)
-		return 0;
+	c.read += n;
+	if (got == 0 || c.dropped)
+		return got;
 	// The copy is made with the first bytes, so that input with none
 	// needs no room for one.
 	if (c.fd < 0)
 		c.fd = temporary_file();
 	std::size_t copied = c.fd < 0 ? 0 : write_all(c.fd, {bytes, got});
 	c.length += static_cast<std::int64_t>(copied);
-	if (copied < got) {
-		// What the copy holds can still be read, whatever the write that
-		// cut it short.
-		c.write_error = errno;
-		c.error = copy_not_written;
+	if (copied == got)
+		return got;
+	if (c.unpack) {
+		// A compressed file can be decompressed again.
+		c.dropped = true;
+		return got;
 	}
+	// What the copy holds can still be read, whatever the write that cut
+	// it short.
+	c.write_error = errno;
+	c.error = copy_not_written;
 	return copied;
 }

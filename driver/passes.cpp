@@ -24,7 +24,8 @@ void enter_numbered_block(position &at, std::optional<std::int32_t> read, lane &
 		     in.path,
 		     temporary_folder(),
 		     std::strerror(in.source->write_error));
-	fail(l, "Could not read file %s: %s\n", in.path, std::strerror(in.error));
+	const char *reason = in.error == not_decompressed ? why(*in.source->unpack) : std::strerror(in.error);
+	fail(l, "Could not read file %s: %s\n", in.path, reason);
 }
 
 // The entry lines from where in stands to the next header, read ahead;

@@ -36,6 +36,10 @@ void refill(reader &in)
 	if (in.limit - in.offset < static_cast<std::int64_t>(want))
 		want = static_cast<std::size_t>(in.limit - in.offset);
 	in.next_read = std::min(2 * in.next_read, read_size);
+	if (in.in_turn && in.source->compressed != format::none && in.source->read != in.offset)
+		// A look-ahead, or a reader that starts over, of a compressed file
+		// read without a copy.
+		read_on_from(*in.source, in.offset, b.bytes.data() + kept, read_size - kept);
 	ssize_t n = 0;
 	if (want > 0)
 		n = in.in_turn ? static_cast<ssize_t>(copy_more(*in.source, b.bytes.data() + kept, want))

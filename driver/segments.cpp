@@ -264,9 +264,9 @@ reader prepare(slot<State> &s, const State &fresh, const reader &like, int fd, c
 bool grow(copy &c, buffer &b, order &o, std::int64_t &ready)
 {
 	std::size_t n = copy_more(c, b.bytes.data(), read_size);
-	if (n == 0 || c.error != 0) {
+	if (n == 0 || c.error != 0 || c.dropped) {
 		std::int64_t segments = c.length / segment_size + 1;
-		publish(o, segments, segments, c.length, c.error);
+		publish(o, segments, segments, c.length, c.dropped ? copy_dropped : c.error);
 		return false;
 	}
 	std::int64_t start = c.length - static_cast<std::int64_t>(n);
@@ -338,6 +338,17 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 	};
 	auto join_next = [&](std::int64_t k) {
 		slot<State> &s = at(k);
+		if (s.b.error == copy_dropped) {
+			// A compressed file whose copy ends short: the calling thread
+			// reads the rest itself, decompressed again, and the pass ends
+			// with it.
+			pass = segment_reader(pass, fd, pass.own, s.b.from, no_end, 0);
+			pass.in_turn = true;
+			loop(pass, ahead, state, out, l);
+			end = pass.offset;
+			publish(o, k + 1, k + 1, end, 0);
+			return;
+		}
 		if (!s.redo && join(s, state, out.fd, path)) {
 			end = s.end;
 			return;

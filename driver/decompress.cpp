@@ -1,0 +1,400 @@
+#include "driver/decompress.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "driver/reader.h"
+
+#ifdef VBLOCKS_ZLIB
+#include <zlib.h>
+#endif
+#ifdef VBLOCKS_BZIP2
+#include <bzlib.h>
+#endif
+#ifdef VBLOCKS_LZMA
+#include <lzma.h>
+#endif
+#ifdef VBLOCKS_ZSTD
+#include <zstd.h>
+#endif
+
+// The compressed file is read at offsets, so that a second decompressor
+// of it needs nothing of the first. Each library takes the input from
+// [next, end) and leaves what it has not used there.
+struct decompressor {
+	format f = format::none;
+	int fd = -1;
+	std::int64_t offset = 0; // of the next byte to read
+	bool input_ended = false;
+	bool whole = false; // the input so far ends where a stream ends
+	const char *reason = nullptr;
+	std::array<char, 64 * 1024> input;
+#ifdef VBLOCKS_ZLIB
+	z_stream z{};
+#endif
+#ifdef VBLOCKS_BZIP2
+	bz_stream b{};
+	bool next_stream = false; // a stream ended: the next, if any, starts afresh
+#endif
+#ifdef VBLOCKS_LZMA
+	lzma_stream x = LZMA_STREAM_INIT;
+#endif
+#ifdef VBLOCKS_ZSTD
+	ZSTD_DStream *zs = nullptr;
+	ZSTD_inBuffer zin{nullptr, 0, 0};
+#endif
+};
+
+namespace {
+
+using namespace std::literals;
+
+constexpr const char *cut_short = "unexpected end of file";
+
+struct known_format {
+	format f;
+	std::string_view magic;
+	const char *name;
+	const char *command;
+};
+
+// bzip2's is its whole header: "BZh", a block size from 1 to 9, and the
+// start of a block, or of the end of an empty stream.
+constexpr std::array<known_format, 4> formats{{
+	{format::gzip, "\x1f\x8b"sv, "gzip", "gzip -dc"},
+	{format::bzip2, "BZh"sv, "bzip2", "bzip2 -dc"},
+	{format::xz,
+	 "\xfd"
+	 "7zXZ\0"sv,
+	 "xz",
+	 "xz -dc"},
+	{format::zstd, "\x28\xb5\x2f\xfd"sv, "zstd", "zstd -dc"},
+}};
+
+const known_format &known(format f)
+{
+	return formats[static_cast<std::size_t>(f) - 1];
+}
+
+bool bzip2_header(std::string_view data)
+{
+	constexpr std::string_view block = "\x31\x41\x59\x26\x53\x59"sv;
+	constexpr std::string_view end = "\x17\x72\x45\x38\x50\x90"sv;
+	return data.size() >= 10 && data.starts_with("BZh") && data[3] >= '1' && data[3] <= '9' &&
+	       (data.substr(4, 6) == block || data.substr(4, 6) == end);
+}
+
+ssize_t failed(decompressor &d, const char *reason)
+{
+	d.reason = reason;
+	return -1;
+}
+
+// Reads more of the compressed file into d.input: how many bytes, 0 at
+// its end, -1 where a read fails.
+ssize_t read_input(decompressor &d)
+{
+	ssize_t n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
+	if (n < 0)
+		return failed(d, std::strerror(errno));
+	d.offset += n;
+	d.input_ended = n == 0;
+	return n;
+}
+
+// Where the compressed file ends: the listing's end if a stream ended
+// there, else the file was cut short.
+ssize_t at_input_end(decompressor &d)
+{
+	return d.whole ? 0 : failed(d, cut_short);
+}
+
+#ifdef VBLOCKS_ZLIB
+ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
+{
+	z_stream &z = d.z;
+	z.next_out = reinterpret_cast<Bytef *>(bytes);
+	z.avail_out = static_cast<uInt>(size);
+	for (;;) {
+		int r = inflate(&z, Z_NO_FLUSH);
+		if (r == Z_STREAM_END) {
+			// Members follow one another, as gzip writes them.
+			d.whole = true;
+			inflateReset(&z);
+		} else if (r == Z_OK) {
+			d.whole = false;
+		} else if (r != Z_BUF_ERROR) {
+			return failed(d, z.msg != nullptr ? z.msg : "invalid compressed data");
+		}
+		if (z.avail_out < size)
+			return static_cast<ssize_t>(size - z.avail_out);
+		if (z.avail_in == 0) {
+			ssize_t n = read_input(d);
+			if (n <= 0)
+				return n < 0 ? -1 : at_input_end(d);
+			z.next_in = reinterpret_cast<Bytef *>(d.input.data());
+			z.avail_in = static_cast<uInt>(n);
+		}
+	}
+}
+#endif
+
+#ifdef VBLOCKS_BZIP2
+const char *bzip2_reason(int r)
+{
+	switch (r) {
+	case BZ_DATA_ERROR:
+		return "data integrity (CRC) error in data";
+	case BZ_DATA_ERROR_MAGIC:
+		return "bad magic number";
+	case BZ_MEM_ERROR:
+		return "out of memory";
+	default:
+		return "invalid compressed data";
+	}
+}
+
+ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
+{
+	bz_stream &b = d.b;
+	b.next_out = bytes;
+	b.avail_out = static_cast<unsigned>(size);
+	for (;;) {
+		if (d.next_stream && b.avail_in > 0) {
+			// Streams follow one another, as parallel compressors write
+			// them.
+			BZ2_bzDecompressEnd(&b);
+			int r = BZ2_bzDecompressInit(&b, 0, 0);
+			if (r != BZ_OK)
+				return failed(d, bzip2_reason(r));
+			d.next_stream = d.whole = false;
+		}
+		if (!d.next_stream) {
+			int r = BZ2_bzDecompress(&b);
+			if (r == BZ_STREAM_END)
+				d.next_stream = d.whole = true;
+			else if (r != BZ_OK)
+				return failed(d, bzip2_reason(r));
+		}
+		if (b.avail_out < size)
+			return static_cast<ssize_t>(size - b.avail_out);
+		if (b.avail_in == 0) {
+			ssize_t n = read_input(d);
+			if (n <= 0)
+				return n < 0 ? -1 : at_input_end(d);
+			b.next_in = d.input.data();
+			b.avail_in = static_cast<unsigned>(n);
+		}
+	}
+}
+#endif
+
+#ifdef VBLOCKS_LZMA
+const char *lzma_reason(lzma_ret r)
+{
+	switch (r) {
+	case LZMA_MEM_ERROR:
+	case LZMA_MEMLIMIT_ERROR:
+		return "out of memory";
+	case LZMA_FORMAT_ERROR:
+		return "file format not recognized";
+	case LZMA_OPTIONS_ERROR:
+		return "unsupported compression options";
+	case LZMA_BUF_ERROR:
+		return cut_short;
+	default:
+		return "compressed data is corrupt";
+	}
+}
+
+ssize_t unxz_some(decompressor &d, char *bytes, std::size_t size)
+{
+	lzma_stream &x = d.x;
+	x.next_out = reinterpret_cast<std::uint8_t *>(bytes);
+	x.avail_out = size;
+	for (;;) {
+		lzma_ret r = lzma_code(&x, d.input_ended ? LZMA_FINISH : LZMA_RUN);
+		if (r != LZMA_OK && r != LZMA_STREAM_END)
+			return failed(d, lzma_reason(r));
+		if (x.avail_out < size || r == LZMA_STREAM_END)
+			return static_cast<ssize_t>(size - x.avail_out);
+		if (x.avail_in == 0 && !d.input_ended) {
+			ssize_t n = read_input(d);
+			if (n < 0)
+				return -1;
+			x.next_in = reinterpret_cast<const std::uint8_t *>(d.input.data());
+			x.avail_in = static_cast<std::size_t>(n);
+		}
+	}
+}
+#endif
+
+#ifdef VBLOCKS_ZSTD
+ssize_t unzstd_some(decompressor &d, char *bytes, std::size_t size)
+{
+	ZSTD_outBuffer out{bytes, size, 0};
+	for (;;) {
+		std::size_t used = d.zin.pos;
+		std::size_t r = ZSTD_decompressStream(d.zs, &out, &d.zin);
+		if (ZSTD_isError(r))
+			return failed(d, ZSTD_getErrorName(r));
+		// Frames follow one another, as zstd writes them; a call that
+		// moves nothing says nothing of where the last one ended.
+		if (d.zin.pos != used || out.pos > 0)
+			d.whole = r == 0;
+		if (out.pos > 0)
+			return static_cast<ssize_t>(out.pos);
+		if (d.zin.pos == d.zin.size) {
+			ssize_t n = read_input(d);
+			if (n <= 0)
+				return n < 0 ? -1 : at_input_end(d);
+			d.zin = {d.input.data(), static_cast<std::size_t>(n), 0};
+		}
+	}
+}
+#endif
+
+// Starts the library of d's format; false when it cannot start.
+bool start_library(decompressor &d)
+{
+	switch (d.f) {
+#ifdef VBLOCKS_ZLIB
+	case format::gzip:
+		return inflateInit2(&d.z, 16 + MAX_WBITS) == Z_OK;
+#endif
+#ifdef VBLOCKS_BZIP2
+	case format::bzip2:
+		return BZ2_bzDecompressInit(&d.b, 0, 0) == BZ_OK;
+#endif
+#ifdef VBLOCKS_LZMA
+	case format::xz:
+		return lzma_stream_decoder(&d.x, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+#endif
+#ifdef VBLOCKS_ZSTD
+	case format::zstd:
+		d.zs = ZSTD_createDStream();
+		return d.zs != nullptr;
+#endif
+	default:
+		return false;
+	}
+}
+
+} // namespace
+
+format format_of(std::string_view data)
+{
+	for (const known_format &k : formats)
+		if (data.starts_with(k.magic) && (k.f != format::bzip2 || bzip2_header(data)))
+			return k.f;
+	return format::none;
+}
+
+const char *format_name(format f)
+{
+	return known(f).name;
+}
+
+const char *decompress_command(format f)
+{
+	return known(f).command;
+}
+
+bool can_decompress(format f)
+{
+	switch (f) {
+#ifdef VBLOCKS_ZLIB
+	case format::gzip:
+		return true;
+#endif
+#ifdef VBLOCKS_BZIP2
+	case format::bzip2:
+		return true;
+#endif
+#ifdef VBLOCKS_LZMA
+	case format::xz:
+		return true;
+#endif
+#ifdef VBLOCKS_ZSTD
+	case format::zstd:
+		return true;
+#endif
+	default:
+		return false;
+	}
+}
+
+decompressing start_decompressing(int fd, format f)
+{
+	decompressing d(new (std::nothrow) decompressor);
+	if (!d)
+		return nullptr;
+	d->f = f;
+	d->fd = fd;
+	if (!start_library(*d)) {
+		d->f = format::none;
+		return nullptr;
+	}
+	return d;
+}
+
+void end_decompressing(decompressor *d)
+{
+	switch (d->f) {
+#ifdef VBLOCKS_ZLIB
+	case format::gzip:
+		inflateEnd(&d->z);
+		break;
+#endif
+#ifdef VBLOCKS_BZIP2
+	case format::bzip2:
+		BZ2_bzDecompressEnd(&d->b);
+		break;
+#endif
+#ifdef VBLOCKS_LZMA
+	case format::xz:
+		lzma_end(&d->x);
+		break;
+#endif
+#ifdef VBLOCKS_ZSTD
+	case format::zstd:
+		ZSTD_freeDStream(d->zs);
+		break;
+#endif
+	default:
+		break;
+	}
+	delete d;
+}
+
+ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
+{
+	switch (d.f) {
+#ifdef VBLOCKS_ZLIB
+	case format::gzip:
+		return inflate_some(d, bytes, size);
+#endif
+#ifdef VBLOCKS_BZIP2
+	case format::bzip2:
+		return bunzip_some(d, bytes, size);
+#endif
+#ifdef VBLOCKS_LZMA
+	case format::xz:
+		return unxz_some(d, bytes, size);
+#endif
+#ifdef VBLOCKS_ZSTD
+	case format::zstd:
+		return unzstd_some(d, bytes, size);
+#endif
+	default:
+		return failed(d, "no decompressor");
+	}
+}
+
+const char *why(const decompressor &d)
+{
+	return d.reason;
+}

@@ -1,0 +1,44 @@
+// Compressed listings, known by their magic numbers and read through the
+// library of their format, where the build has it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <sys/types.h>
+
+enum class format { none, gzip, bzip2, xz, zstd };
+
+// Enough of a file's first bytes to know its format.
+inline constexpr std::size_t magic_size = 10;
+
+// The format whose magic number data begins with; none for a listing.
+format format_of(std::string_view data);
+
+// The format's name, and the command that decompresses it to standard
+// output.
+const char *format_name(format f);
+const char *decompress_command(format f);
+
+struct decompressor;
+void end_decompressing(decompressor *d);
+struct decompressor_end {
+	void operator()(decompressor *d) const
+	{
+		end_decompressing(d);
+	}
+};
+using decompressing = std::unique_ptr<decompressor, decompressor_end>;
+
+// Whether the build has the library of format f.
+bool can_decompress(format f);
+
+// A decompressor of the file open as fd, in format f, from its first
+// byte on; nothing without the memory for one.
+decompressing start_decompressing(int fd, format f);
+
+// Up to size more bytes of the listing into bytes: how many, 0 at its
+// end; -1 when the file cannot be read, or is cut short or corrupt, with
+// why telling.
+ssize_t decompress(decompressor &d, char *bytes, std::size_t size);
+const char *why(const decompressor &d);
