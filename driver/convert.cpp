@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,7 +124,12 @@ void emit(conversion &c, output &out)
 
 void convert(std::FILE *in, const char *path, output &out, int threads)
 {
-	conversion c{fileno(in), path, threads};
-	tally(c);
-	emit(c, out);
+	// On the heap, so that the stack never grows past what the system
+	// gives it at the start: under a limit on address space, a stack that
+	// cannot grow is a crash.
+	std::unique_ptr<conversion> c(new (std::nothrow) conversion{fileno(in), path, threads});
+	if (!c)
+		fail(calling_thread(), "Could not read file %s: %s\n", path, std::strerror(ENOMEM));
+	tally(*c);
+	emit(*c, out);
 }

@@ -9,7 +9,7 @@
 
 int main(int argc, char *argv[])
 {
-	output_buffer buffer;
+	static output_buffer buffer;
 	output out{STDOUT_FILENO, buffer};
 	lane &l = calling_thread();
 	try {
