@@ -51,18 +51,8 @@ void read_in_turn_if_needed(conversion &c)
 {
 	format f = compression_of(c.fd);
 	if (f != format::none) {
-		if (!can_decompress(f))
-			fail(calling_thread(),
-			     "File %s is compressed with %s, which this build cannot read: convert it with %s %s | "
-			     "vblocks -\n",
-			     c.path,
-			     format_name(f),
-			     decompress_command(f),
-			     c.path);
 		c.copied.compressed = f;
-		c.copied.unpack = start_decompressing(c.fd, f);
-		if (!c.copied.unpack)
-			fail(calling_thread(), "Could not read file %s: %s\n", c.path, std::strerror(ENOMEM));
+		c.copied.unpack = start_decompressing(c.fd, f, c.path);
 	} else if (!needs_copy(c.fd)) {
 		return;
 	}

@@ -83,16 +83,16 @@ bool needs_copy(int fd)
 	return true;
 }
 
-void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size)
+void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
 {
 	c.dropped = true;
 	if (!c.unpack || c.read > offset) {
-		c.unpack = start_decompressing(c.input, c.compressed);
+		c.unpack = start_decompressing(c.input, c.compressed, path);
 		c.read = 0;
-		c.error = c.unpack ? 0 : ENOMEM;
+		c.error = 0;
 	}
 	while (c.read < offset) {
-		auto want = static_cast<std::size_t>(std::min<std::int64_t>(offset - c.read, size));
+		auto want = static_cast<std::size_t>(std::min(offset - c.read, static_cast<std::int64_t>(size)));
 		if (copy_more(c, bytes, want) == 0)
 			break;
 	}

@@ -36,10 +36,10 @@ format compression_of(int fd);
 // Whether the input open as fd must be copied to be read twice.
 bool needs_copy(int fd);
 
-// Moves the reading of a compressed file, from now on without a copy, to
-// offset in its listing: on from where it stands, or again from the
-// start, skipping through bytes of size.
-void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size);
+// Moves the reading of the compressed file at path, from now on without a
+// copy, to offset in its listing: on from where it stands, or again from
+// the start, skipping through bytes of size.
+void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path);
 
 // Reads up to size more bytes of the input into bytes and adds them to
 // the copy; returns how many it added, with error set once the input

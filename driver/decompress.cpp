@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "driver/diagnostics.h"
 #include "driver/reader.h"
 
 #ifdef VBLOCKS_ZLIB
@@ -31,7 +32,7 @@ struct decompressor {
 	bool input_ended = false;
 	bool whole = false; // the input so far ends where a stream ends
 	const char *reason = nullptr;
-	std::array<char, 64 * 1024> input;
+	std::array<char, std::size_t{64} * 1024> input;
 #ifdef VBLOCKS_ZLIB
 	z_stream z{};
 #endif
@@ -74,11 +75,6 @@ constexpr std::array<known_format, 4> formats{{
 	{format::zstd, "\x28\xb5\x2f\xfd"sv, "zstd", "zstd -dc"},
 }};
 
-const known_format &known(format f)
-{
-	return formats[static_cast<std::size_t>(f) - 1];
-}
-
 bool bzip2_header(std::string_view data)
 {
 	constexpr std::string_view block = "\x31\x41\x59\x26\x53\x59"sv;
@@ -95,7 +91,7 @@ ssize_t failed(decompressor &d, const char *reason)
 
 // Reads more of the compressed file into d.input: how many bytes, 0 at
 // its end, -1 where a read fails.
-ssize_t read_input(decompressor &d)
+[[maybe_unused]] ssize_t read_input(decompressor &d)
 {
 	ssize_t n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
 	if (n < 0)
@@ -107,7 +103,7 @@ ssize_t read_input(decompressor &d)
 
 // Where the compressed file ends: the listing's end if a stream ended
 // there, else the file was cut short.
-ssize_t at_input_end(decompressor &d)
+[[maybe_unused]] ssize_t at_input_end(decompressor &d)
 {
 	return d.whole ? 0 : failed(d, cut_short);
 }
@@ -126,7 +122,8 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 			inflateReset(&z);
 		} else if (r == Z_OK) {
 			d.whole = false;
-		} else if (r != Z_BUF_ERROR) {
+		} else if (r != Z_BUF_ERROR || z.avail_in > 0) {
+			// No progress with input to spare would be no progress ever.
 			return failed(d, z.msg != nullptr ? z.msg : "invalid compressed data");
 		}
 		if (z.avail_out < size)
@@ -233,9 +230,8 @@ ssize_t unxz_some(decompressor &d, char *bytes, std::size_t size)
 #endif
 
 #ifdef VBLOCKS_ZSTD
-ssize_t unzstd_some(decompressor &d, char *bytes, std::size_t size)
+ssize_t unzstd_some(decompressor &d, ZSTD_outBuffer out)
 {
-	ZSTD_outBuffer out{bytes, size, 0};
 	for (;;) {
 		std::size_t used = d.zin.pos;
 		std::size_t r = ZSTD_decompressStream(d.zs, &out, &d.zin);
@@ -257,8 +253,9 @@ ssize_t unzstd_some(decompressor &d, char *bytes, std::size_t size)
 }
 #endif
 
-// Starts the library of d's format; false when it cannot start.
-bool start_library(decompressor &d)
+// Starts the library of d's format, for the file at path; false without
+// the memory for it. A format whose library the build lacks ends the run.
+bool start_library(decompressor &d, const char *path)
 {
 	switch (d.f) {
 #ifdef VBLOCKS_ZLIB
@@ -279,6 +276,16 @@ bool start_library(decompressor &d)
 		return d.zs != nullptr;
 #endif
 	default:
+		for (const known_format &k : formats)
+			if (k.f == d.f)
+				fail(calling_thread(),
+				     "File %s is compressed with %s, which this build cannot read: convert it with %s "
+				     "%s | "
+				     "vblocks -\n",
+				     path,
+				     k.name,
+				     k.command,
+				     path);
 		return false;
 	}
 }
@@ -293,51 +300,15 @@ format format_of(std::string_view data)
 	return format::none;
 }
 
-const char *format_name(format f)
-{
-	return known(f).name;
-}
-
-const char *decompress_command(format f)
-{
-	return known(f).command;
-}
-
-bool can_decompress(format f)
-{
-	switch (f) {
-#ifdef VBLOCKS_ZLIB
-	case format::gzip:
-		return true;
-#endif
-#ifdef VBLOCKS_BZIP2
-	case format::bzip2:
-		return true;
-#endif
-#ifdef VBLOCKS_LZMA
-	case format::xz:
-		return true;
-#endif
-#ifdef VBLOCKS_ZSTD
-	case format::zstd:
-		return true;
-#endif
-	default:
-		return false;
-	}
-}
-
-decompressing start_decompressing(int fd, format f)
+decompressing start_decompressing(int fd, format f, const char *path)
 {
 	decompressing d(new (std::nothrow) decompressor);
-	if (!d)
-		return nullptr;
-	d->f = f;
-	d->fd = fd;
-	if (!start_library(*d)) {
-		d->f = format::none;
-		return nullptr;
+	if (d) {
+		d->f = f;
+		d->fd = fd;
 	}
+	if (!d || !start_library(*d, path))
+		fail(calling_thread(), "Could not read file %s: %s\n", path, std::strerror(ENOMEM));
 	return d;
 }
 
@@ -370,7 +341,7 @@ void end_decompressing(decompressor *d)
 	delete d;
 }
 
-ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
+ssize_t decompress(decompressor &d, [[maybe_unused]] char *bytes, [[maybe_unused]] std::size_t size)
 {
 	switch (d.f) {
 #ifdef VBLOCKS_ZLIB
@@ -387,7 +358,7 @@ ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
 #endif
 #ifdef VBLOCKS_ZSTD
 	case format::zstd:
-		return unzstd_some(d, bytes, size);
+		return unzstd_some(d, {bytes, size, 0});
 #endif
 	default:
 		return failed(d, "no decompressor");

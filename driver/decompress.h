@@ -15,11 +15,6 @@ inline constexpr std::size_t magic_size = 10;
 // The format whose magic number data begins with; none for a listing.
 format format_of(std::string_view data);
 
-// The format's name, and the command that decompresses it to standard
-// output.
-const char *format_name(format f);
-const char *decompress_command(format f);
-
 struct decompressor;
 void end_decompressing(decompressor *d);
 struct decompressor_end {
@@ -30,12 +25,10 @@ struct decompressor_end {
 };
 using decompressing = std::unique_ptr<decompressor, decompressor_end>;
 
-// Whether the build has the library of format f.
-bool can_decompress(format f);
-
-// A decompressor of the file open as fd, in format f, from its first
-// byte on; nothing without the memory for one.
-decompressing start_decompressing(int fd, format f);
+// A decompressor of the file open as fd and named path, in format f, from
+// its first byte on. A format whose library the build lacks, or too little
+// memory, ends the run.
+decompressing start_decompressing(int fd, format f, const char *path);
 
 // Up to size more bytes of the listing into bytes: how many, 0 at its
 // end; -1 when the file cannot be read, or is cut short or corrupt, with

@@ -39,7 +39,7 @@ void refill(reader &in)
 	if (in.in_turn && in.source->compressed != format::none && in.source->read != in.offset)
 		// A look-ahead, or a reader that starts over, of a compressed file
 		// read without a copy.
-		read_on_from(*in.source, in.offset, b.bytes.data() + kept, read_size - kept);
+		read_on_from(*in.source, in.offset, b.bytes.data() + kept, read_size - kept, in.path);
 	ssize_t n = 0;
 	if (want > 0)
 		n = in.in_turn ? static_cast<ssize_t>(copy_more(*in.source, b.bytes.data() + kept, want))

@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "driver/decompress.h"
 #include "driver/diagnostics.h"
 #include "driver/segments.h"
 #include "tests/captured.h"
@@ -164,4 +165,33 @@ TEST(Convert, AgreesWithThePlainConversion)
 		EXPECT_EQ(piped(listing, 3), want);
 		EXPECT_EQ(segments_redone(), redone);
 	}
+}
+
+// A compressed file is known by its magic number alone, and bzip2's by
+// its whole header, so that a listing that happens to begin like one is
+// still read as a listing.
+TEST(Formats, KnownByTheirMagicNumbers)
+{
+	using namespace std::literals;
+	const std::pair<std::string_view, format> cases[] = {
+		{"\x1f\x8b\x08\x00"sv, format::gzip},
+		{"\x1f"sv, format::none},
+		{"BZh91AY&SY"sv, format::bzip2},
+		{"BZh1\x17\x72\x45\x38\x50\x90"sv, format::bzip2},
+		{"BZh01AY&SY"sv, format::none},
+		{"BZh91AY&SX"sv, format::none},
+		{"BZh91AY&S"sv, format::none},
+		{"\xfd"
+		 "7zXZ\0\0"sv,
+		 format::xz},
+		{"\xfd"
+		 "7zXZ"sv,
+		 format::none},
+		{"\x28\xb5\x2f\xfd"sv, format::zstd},
+		{"\x28\xb5\x2f"sv, format::none},
+		{"VAR Variable0\n"sv, format::none},
+		{""sv, format::none},
+	};
+	for (const auto &[bytes, f] : cases)
+		EXPECT_EQ(format_of(bytes), f) << testing::PrintToString(std::string(bytes));
 }
