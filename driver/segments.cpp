@@ -306,6 +306,8 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 	const char *path = pass.path;
 	lane &l = calling_thread();
 	copy *growing = pass.in_turn ? pass.source : nullptr;
+	// What the workers read like; pass itself is the calling thread's.
+	const reader like = pass;
 	// Over the pool's memory: in the tally pass all diagnostics, in the
 	// emit pass about a segment's worth of each.
 	std::array<slot<State>, max_threads + 1> slots;
@@ -328,7 +330,7 @@ std::int64_t run_segments(pool &p, int fd, std::int64_t size, reader &pass, read
 		worker &own = *p.workers[static_cast<std::size_t>(w)];
 		input_end known = known_end(o);
 		int input = growing ? growing->fd : fd;
-		reader in = prepare(s, fresh, pass, input, known, growing != nullptr, k, &own.pass);
+		reader in = prepare(s, fresh, like, input, known, growing != nullptr, k, &own.pass);
 		reader look{input, path, &own.ahead};
 		s.out.fd = out.fd;
 		auto take_turn = [&] { join_in_turn(o, k, s, state, out.fd, path); };
