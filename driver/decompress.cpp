@@ -25,8 +25,21 @@
 // The compressed file is read at offsets, so that a second decompressor
 // of it needs nothing of the first. Each library takes the input from
 // [next, end) and leaves what it has not used there.
+namespace {
+
+// A library the build has: how it starts, gives some of the listing, and
+// ends.
+struct library {
+	format f;
+	bool (*start)(decompressor &);
+	ssize_t (*some)(decompressor &, char *, std::size_t);
+	void (*end)(decompressor &);
+};
+
+} // namespace
+
 struct decompressor {
-	format f = format::none;
+	const library *lib = nullptr; // once started
 	int fd = -1;
 	std::int64_t offset = 0; // of the next byte to read
 	bool input_ended = false;
@@ -253,41 +266,43 @@ ssize_t unzstd_some(decompressor &d, ZSTD_outBuffer out)
 }
 #endif
 
-// Starts the library of d's format, for the file at path; false without
-// the memory for it. A format whose library the build lacks ends the run.
-bool start_library(decompressor &d, const char *path)
-{
-	switch (d.f) {
+// The libraries the build has, as the table below gives them.
+constexpr library libraries[] = {
 #ifdef VBLOCKS_ZLIB
-	case format::gzip:
-		return inflateInit2(&d.z, 16 + MAX_WBITS) == Z_OK;
+	{format::gzip,
+	 [](decompressor &d) { return inflateInit2(&d.z, 16 + MAX_WBITS) == Z_OK; },
+	 inflate_some,
+	 [](decompressor &d) { inflateEnd(&d.z); }},
 #endif
 #ifdef VBLOCKS_BZIP2
-	case format::bzip2:
-		return BZ2_bzDecompressInit(&d.b, 0, 0) == BZ_OK;
+	{format::bzip2,
+	 [](decompressor &d) { return BZ2_bzDecompressInit(&d.b, 0, 0) == BZ_OK; },
+	 bunzip_some,
+	 [](decompressor &d) { BZ2_bzDecompressEnd(&d.b); }},
 #endif
 #ifdef VBLOCKS_LZMA
-	case format::xz:
-		return lzma_stream_decoder(&d.x, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+	{format::xz,
+	 [](decompressor &d) { return lzma_stream_decoder(&d.x, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK; },
+	 unxz_some,
+	 [](decompressor &d) { lzma_end(&d.x); }},
 #endif
 #ifdef VBLOCKS_ZSTD
-	case format::zstd:
-		d.zs = ZSTD_createDStream();
-		return d.zs != nullptr;
+	{format::zstd,
+	 [](decompressor &d) { return (d.zs = ZSTD_createDStream()) != nullptr; },
+	 [](decompressor &d, char *bytes, std::size_t size) {
+		 return unzstd_some(d, {bytes, size, 0});
+	 },
+	 [](decompressor &d) { ZSTD_freeDStream(d.zs); }},
 #endif
-	default:
-		for (const known_format &k : formats)
-			if (k.f == d.f)
-				fail(calling_thread(),
-				     "File %s is compressed with %s, which this build cannot read: convert it with %s "
-				     "%s | "
-				     "vblocks -\n",
-				     path,
-				     k.name,
-				     k.command,
-				     path);
-		return false;
-	}
+	{format::none, nullptr, nullptr, nullptr}, // the end of the table
+};
+
+const library *library_of(format f)
+{
+	for (const library &l : libraries)
+		if (l.f == f && f != format::none)
+			return &l;
+	return nullptr;
 }
 
 } // namespace
@@ -302,67 +317,35 @@ format format_of(std::string_view data)
 
 decompressing start_decompressing(int fd, format f, const char *path)
 {
+	const library *lib = library_of(f);
+	for (const known_format &k : formats)
+		if (lib == nullptr && k.f == f)
+			fail(calling_thread(),
+			     "File %s is compressed with %s, which this build cannot read: convert it with %s %s | "
+			     "vblocks -\n",
+			     path,
+			     k.name,
+			     k.command,
+			     path);
 	decompressing d(new (std::nothrow) decompressor);
-	if (d) {
-		d->f = f;
+	if (d)
 		d->fd = fd;
-	}
-	if (!d || !start_library(*d, path))
+	if (!d || lib == nullptr || !lib->start(*d))
 		fail(calling_thread(), "Could not read file %s: %s\n", path, std::strerror(ENOMEM));
+	d->lib = lib;
 	return d;
 }
 
 void end_decompressing(decompressor *d)
 {
-	switch (d->f) {
-#ifdef VBLOCKS_ZLIB
-	case format::gzip:
-		inflateEnd(&d->z);
-		break;
-#endif
-#ifdef VBLOCKS_BZIP2
-	case format::bzip2:
-		BZ2_bzDecompressEnd(&d->b);
-		break;
-#endif
-#ifdef VBLOCKS_LZMA
-	case format::xz:
-		lzma_end(&d->x);
-		break;
-#endif
-#ifdef VBLOCKS_ZSTD
-	case format::zstd:
-		ZSTD_freeDStream(d->zs);
-		break;
-#endif
-	default:
-		break;
-	}
+	if (d->lib != nullptr)
+		d->lib->end(*d);
 	delete d;
 }
 
-ssize_t decompress(decompressor &d, [[maybe_unused]] char *bytes, [[maybe_unused]] std::size_t size)
+ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
 {
-	switch (d.f) {
-#ifdef VBLOCKS_ZLIB
-	case format::gzip:
-		return inflate_some(d, bytes, size);
-#endif
-#ifdef VBLOCKS_BZIP2
-	case format::bzip2:
-		return bunzip_some(d, bytes, size);
-#endif
-#ifdef VBLOCKS_LZMA
-	case format::xz:
-		return unxz_some(d, bytes, size);
-#endif
-#ifdef VBLOCKS_ZSTD
-	case format::zstd:
-		return unzstd_some(d, {bytes, size, 0});
-#endif
-	default:
-		return failed(d, "no decompressor");
-	}
+	return d.lib->some(d, bytes, size);
 }
 
 const char *why(const decompressor &d)
