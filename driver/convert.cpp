@@ -4,33 +4,25 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/diagnostics.h"
+#include "driver/platform.h"
 #include "driver/segments.h"
 
 namespace {
 
-// When the file was last changed: the build names the field, which is
-// st_mtim in POSIX and st_mtimespec on macOS.
-timespec modified(const struct stat &status)
-{
-	return status.VBLOCKS_MTIME;
-}
-
 stamp stamp_of(int fd)
 {
-	struct stat status;
-	if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
-		return {false, 0, {}};
-	return {true, status.st_size, modified(status)};
+	file_status status = status_of(fd);
+	if (!status.regular)
+		return {false, 0, 0};
+	return {true, status.size, status.modified};
 }
 
 bool same(const stamp &a, const stamp &b)
 {
-	return a.known == b.known && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&
-	       a.modified.tv_nsec == b.modified.tv_nsec;
+	return a.known == b.known && a.size == b.size && a.modified == b.modified;
 }
 
 // The workers for bytes of input, if they are worth reading in segments

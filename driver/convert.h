@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 
 #include "driver/passes.h"
 #include "driver/reader.h"
@@ -14,7 +13,7 @@
 struct stamp {
 	bool known; // false for what is not a regular file
 	std::int64_t size;
-	timespec modified;
+	std::int64_t modified; // in nanoseconds
 };
 
 // A conversion between its passes: the input and its readers, what the

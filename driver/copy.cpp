@@ -5,37 +5,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/diagnostics.h"
+#include "driver/platform.h"
 #include "driver/reader.h"
 
 namespace {
-
-// A file that no other user can open or name: one with no name at all
-// where the system and the file system can make one (Linux), else one
-// unlinked at once. errno tells why there is none.
-int temporary_file()
-{
-	const char *folder = temporary_folder();
-#ifdef O_TMPFILE
-	int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-	if (fd >= 0)
-		return fd;
-#endif
-	std::array<char, 4096> name;
-	int length = std::snprintf(name.data(), name.size(), "%s/vblocks.XXXXXX", folder);
-	if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
-		errno = ENAMETOOLONG;
-		return -1;
-	}
-	int copy = mkostemp(name.data(), O_CLOEXEC);
-	if (copy >= 0)
-		unlink(name.data());
-	return copy;
-}
 
 // read, again when a signal breaks in.
 ssize_t read_in_turn(int fd, char *bytes, std::size_t size)
@@ -49,17 +24,10 @@ ssize_t read_in_turn(int fd, char *bytes, std::size_t size)
 
 } // namespace
 
-const char *temporary_folder()
-{
-	const char *folder = std::getenv("TMPDIR");
-	return folder == nullptr || *folder == '\0' ? "/tmp" : folder;
-}
-
 format compression_of(int fd)
 {
-	struct stat status;
 	std::array<char, magic_size> first;
-	if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+	if (!status_of(fd).regular)
 		return format::none;
 	ssize_t n = read_at(fd, first.data(), first.size(), 0);
 	return format_of({first.data(), static_cast<std::size_t>(std::max<ssize_t>(n, 0))});
@@ -70,17 +38,10 @@ bool needs_copy(int fd)
 	// A file, a block device or, for what reading it is worth, a folder
 	// can be reread; not a file that says it is empty, as those in /proc
 	// and /sys do, whose bytes are made anew at each read.
-	struct stat status;
-	if (fstat(fd, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) ||
-					 S_ISSOCK(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0)))
-		return false;
-#ifdef F_SETPIPE_SZ
-	// A pipe that holds more takes fewer turns of its writer and us; 1 MiB
-	// is the most an unprivileged process may ask for by default on Linux.
-	if (S_ISFIFO(status.st_mode))
-		fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-#endif
-	return true;
+	file_status status = status_of(fd);
+	if (status.stream)
+		widen_pipe(fd);
+	return status.stream || (status.regular && status.size == 0);
 }
 
 void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
@@ -114,8 +75,13 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	// The copy is made with the first bytes, so that input with none
 	// needs no room for one.
 	if (c.fd < 0)
-		c.fd = temporary_file();
-	std::size_t copied = c.fd < 0 ? 0 : write_all(c.fd, {bytes, got});
+		c.fd = temporary_file(temporary_folder());
+	std::size_t copied = 0;
+	for (ssize_t n = 0; c.fd >= 0 && copied < got; copied += static_cast<std::size_t>(n)) {
+		n = write_at_once(c.fd, bytes + copied, got - copied, c.length + static_cast<std::int64_t>(copied));
+		if (n <= 0)
+			break;
+	}
 	c.length += static_cast<std::int64_t>(copied);
 	if (copied == got)
 		return got;

@@ -46,6 +46,3 @@ void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, c
 // could not be read or copied: 0 at the end of the input. Once a
 // compressed file's copy is dropped, returns how many it read.
 std::size_t copy_more(copy &c, char *bytes, std::size_t size);
-
-// Where the copy is made.
-const char *temporary_folder();

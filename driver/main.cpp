@@ -5,10 +5,13 @@
 
 #include "driver/convert.h"
 #include "driver/diagnostics.h"
+#include "driver/platform.h"
 #include "driver/segments.h"
 
 int main(int argc, char *argv[])
 {
+	binary_standard_streams();
+	argv = utf8_arguments(argc, argv);
 	static output_buffer buffer;
 	output out{STDOUT_FILENO, buffer};
 	lane &l = calling_thread();
@@ -17,7 +20,7 @@ int main(int argc, char *argv[])
 			fail(l, "Usage: vblocks inFile\n");
 		int threads = thread_count();
 		// "-" is standard input, and "./-" a file of that name.
-		std::FILE *in = std::strcmp(argv[1], "-") == 0 ? stdin : std::fopen(argv[1], "r");
+		std::FILE *in = std::strcmp(argv[1], "-") == 0 ? stdin : open_input(argv[1]);
 		if (in == nullptr)
 			fail(l, "Could not open file %s\n", argv[1]);
 		convert(in, argv[1], out, threads);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "driver/platform.h"
+
 namespace {
 
 // Moves into the block of a header whose number reads as read, if the

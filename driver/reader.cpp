@@ -1,15 +1,12 @@
 #include "driver/reader.h"
 
+#include "driver/platform.h"
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 {
-	ssize_t n;
-	do
-		n = pread(fd, bytes, size, static_cast<off_t>(offset));
-	while (n < 0 && errno == EINTR);
+	ssize_t n = read_at_once(fd, bytes, size, offset);
 	if (n >= 0 || size == 1)
 		return n;
 	// Where a read fails, it is tried again in halves, so that reading

@@ -11,11 +11,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-#ifdef __linux__
-#include <sched.h>
-#endif
 
 #include "driver/order.h"
+#include "driver/platform.h"
 
 namespace {
 
@@ -280,16 +278,6 @@ bool grow(copy &c, buffer &b, order &o, std::int64_t &ready)
 	if (ready != before)
 		publish(o, ready, no_end, no_end, 0);
 	return true;
-}
-
-int available_processors()
-{
-#ifdef __linux__
-	cpu_set_t set;
-	if (sched_getaffinity(0, sizeof set, &set) == 0)
-		return CPU_COUNT(&set);
-#endif
-	return static_cast<int>(std::thread::hardware_concurrency());
 }
 
 // A pass over the segments of the file open as fd, of size bytes, or of
