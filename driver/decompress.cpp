@@ -1,5 +1,6 @@
 #include "driver/decompress.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -46,6 +47,12 @@ struct decompressor {
 	bool whole = false; // the input so far ends where a stream ends
 	const char *reason = nullptr;
 	std::array<char, std::size_t{64} * 1024> input;
+	// The library fills this whole each time, so that what it makes, and
+	// where it finds the file corrupt, does not depend on how much each
+	// reader asks for.
+	std::array<char, std::size_t{64} * 1024> output;
+	std::size_t made = 0;  // bytes in it
+	std::size_t taken = 0; // of those, already given out
 #ifdef VBLOCKS_ZLIB
 	z_stream z{};
 #endif
@@ -96,10 +103,13 @@ bool bzip2_header(std::string_view data)
 	       (data.substr(4, 6) == block || data.substr(4, 6) == end);
 }
 
-ssize_t failed(decompressor &d, const char *reason)
+// The end of the listing where it cannot be decompressed for reason: the
+// made bytes that came before in the same call go first, so that how
+// much of the listing there is does not depend on how it was asked for.
+ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 {
 	d.reason = reason;
-	return -1;
+	return made > 0 ? static_cast<ssize_t>(made) : -1;
 }
 
 // Reads more of the compressed file into d.input: how many bytes, 0 at
@@ -137,7 +147,7 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 			d.whole = false;
 		} else if (r != Z_BUF_ERROR || z.avail_in > 0) {
 			// No progress with input to spare would be no progress ever.
-			return failed(d, z.msg != nullptr ? z.msg : "invalid compressed data");
+			return failed(d, z.msg != nullptr ? z.msg : "invalid compressed data", size - z.avail_out);
 		}
 		if (z.avail_out < size)
 			return static_cast<ssize_t>(size - z.avail_out);
@@ -179,7 +189,7 @@ ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
 			BZ2_bzDecompressEnd(&b);
 			int r = BZ2_bzDecompressInit(&b, 0, 0);
 			if (r != BZ_OK)
-				return failed(d, bzip2_reason(r));
+				return failed(d, bzip2_reason(r), size - b.avail_out);
 			d.next_stream = d.whole = false;
 		}
 		if (!d.next_stream) {
@@ -187,7 +197,7 @@ ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
 			if (r == BZ_STREAM_END)
 				d.next_stream = d.whole = true;
 			else if (r != BZ_OK)
-				return failed(d, bzip2_reason(r));
+				return failed(d, bzip2_reason(r), size - b.avail_out);
 		}
 		if (b.avail_out < size)
 			return static_cast<ssize_t>(size - b.avail_out);
@@ -228,7 +238,7 @@ ssize_t unxz_some(decompressor &d, char *bytes, std::size_t size)
 	for (;;) {
 		lzma_ret r = lzma_code(&x, d.input_ended ? LZMA_FINISH : LZMA_RUN);
 		if (r != LZMA_OK && r != LZMA_STREAM_END)
-			return failed(d, lzma_reason(r));
+			return failed(d, lzma_reason(r), size - x.avail_out);
 		if (x.avail_out < size || r == LZMA_STREAM_END)
 			return static_cast<ssize_t>(size - x.avail_out);
 		if (x.avail_in == 0 && !d.input_ended) {
@@ -249,7 +259,7 @@ ssize_t unzstd_some(decompressor &d, ZSTD_outBuffer out)
 		std::size_t used = d.zin.pos;
 		std::size_t r = ZSTD_decompressStream(d.zs, &out, &d.zin);
 		if (ZSTD_isError(r))
-			return failed(d, ZSTD_getErrorName(r));
+			return failed(d, ZSTD_getErrorName(r), out.pos);
 		// Frames follow one another, as zstd writes them; a call that
 		// moves nothing says nothing of where the last one ended.
 		if (d.zin.pos != used || out.pos > 0)
@@ -345,7 +355,19 @@ void end_decompressing(decompressor *d)
 
 ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
 {
-	return d.lib->some(d, bytes, size);
+	if (d.taken == d.made) {
+		if (d.reason != nullptr)
+			return -1;
+		ssize_t n = d.lib->some(d, d.output.data(), d.output.size());
+		if (n <= 0)
+			return n;
+		d.made = static_cast<std::size_t>(n);
+		d.taken = 0;
+	}
+	std::size_t n = std::min(size, d.made - d.taken);
+	std::memcpy(bytes, d.output.data() + d.taken, n);
+	d.taken += n;
+	return static_cast<ssize_t>(n);
 }
 
 const char *why(const decompressor &d)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -14,6 +15,9 @@
 #include <shellapi.h>
 
 namespace {
+
+// 1970 in ticks of 100 ns since 1601.
+constexpr std::int64_t unix_epoch = 116444736000000000;
 
 HANDLE handle_of(int fd)
 {
@@ -91,9 +95,10 @@ file_status status_of(int fd)
 	    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
 		return {false, false, 0, 0};
 	auto size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+	// Ticks of 100 ns since 1601, made nanoseconds since 1970.
 	auto ticks = static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
 					       info.ftLastWriteTime.dwLowDateTime);
-	return {true, false, size, ticks * 100};
+	return {true, false, size, (ticks - unix_epoch) * 100};
 }
 
 ssize_t read_at_once(int fd, char *bytes, std::size_t size, std::int64_t offset)
@@ -167,7 +172,7 @@ int available_processors()
 	DWORD_PTR process = 0;
 	DWORD_PTR system = 0;
 	if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0)
-		return __builtin_popcountll(process);
+		return std::popcount(static_cast<std::uint64_t>(process));
 	return static_cast<int>(std::thread::hardware_concurrency());
 }
 

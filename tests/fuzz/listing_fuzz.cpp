@@ -3,12 +3,15 @@
 // three over segments. Each must give the plain conversion's standard
 // output, standard error and status, byte for byte, and the calling
 // thread must take every segment as its worker left it; else it aborts.
+// Bytes that begin as a compressed file does are decompressed, which the
+// plain conversion does not do: there one thread and three must agree.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "driver/convert.h"
+#include "driver/decompress.h"
 #include "driver/segments.h"
 #include "tests/captured.h"
 #include "tests/reference.h"
@@ -29,9 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::FILE *file = std::tmpfile();
 	std::fwrite(input.data(), 1, size, file);
 	std::fflush(file);
-	run_result want = reference_run(input);
 	std::int64_t redone = segments_redone();
-	if (converted(file, 1) != want || converted(file, 3) != want || segments_redone() != redone)
+	run_result one = converted(file, 1);
+	if (format_of(input) == format::none && one != reference_run(input))
+		std::abort();
+	if (converted(file, 3) != one || segments_redone() != redone)
 		std::abort();
 	std::fclose(file);
 	return 0;

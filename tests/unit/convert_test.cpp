@@ -7,26 +7,43 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include "driver/decompress.h"
 #include "driver/diagnostics.h"
+#include "driver/platform.h"
 #include "driver/segments.h"
 #include "tests/captured.h"
 #include "tests/reference.h"
 
 namespace {
 
+// Sets the time of change of the file open as fd, in nanoseconds.
+bool set_modified(int fd, std::int64_t modified)
+{
+#ifdef _WIN32
+	auto ticks = static_cast<std::uint64_t>(modified / 100 + 116444736000000000);
+	FILETIME time{static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32)};
+	return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, nullptr, &time) != 0;
+#else
+	const timespec times[] = {{0, UTIME_OMIT}, {modified / 1000000000, modified % 1000000000}};
+	return futimens(fd, times) == 0;
+#endif
+}
+
 // Rewrites the file open as fd with text, keeping its time of change.
 void rewrite(int fd, const std::string &text)
 {
-	struct stat status;
-	if (fstat(fd, &status) != 0 || ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0)
+	file_status status = status_of(fd);
+	if (ftruncate(fd, 0) != 0 || write_at_once(fd, text.data(), text.size(), 0) < 0)
 		throw std::runtime_error("cannot rewrite the listing");
-	const timespec times[] = {{0, UTIME_OMIT}, status.st_mtim};
-	if (futimens(fd, times) != 0)
+	if (!set_modified(fd, status.modified))
 		throw std::runtime_error("cannot keep the time of change");
 }
 
@@ -53,9 +70,14 @@ run_result converted(const std::string &before, const std::string &after, int th
 run_result piped(const std::string &listing, int threads)
 {
 	int ends[2];
+#ifdef _WIN32
+	if (_pipe(ends, 1 << 16, _O_BINARY) != 0)
+		throw std::runtime_error("cannot make a pipe");
+#else
 	if (pipe(ends) != 0)
 		throw std::runtime_error("cannot make a pipe");
 	std::signal(SIGPIPE, SIG_IGN);
+#endif
 	std::thread writer([&] {
 		write_all(ends[1], listing);
 		close(ends[1]);
