@@ -114,7 +114,7 @@ ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 
 // Reads more of the compressed file into d.input: how many bytes, 0 at
 // its end, -1 where a read fails.
-[[maybe_unused]] ssize_t read_input(decompressor &d)
+ssize_t read_input(decompressor &d)
 {
 	ssize_t n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
 	if (n < 0)
@@ -124,10 +124,14 @@ ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 	return n;
 }
 
-// Where the compressed file ends: the listing's end if a stream ended
-// there, else the file was cut short.
-[[maybe_unused]] ssize_t at_input_end(decompressor &d)
+// Reads more for a library that finds where its streams end itself: how
+// many bytes; at the end of the file, 0 if a stream ended there, else -1,
+// the file being cut short; -1 where a read fails.
+[[maybe_unused]] ssize_t more_input(decompressor &d)
 {
+	ssize_t n = read_input(d);
+	if (n != 0)
+		return n;
 	return d.whole ? 0 : failed(d, cut_short);
 }
 
@@ -152,9 +156,9 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 		if (z.avail_out < size)
 			return static_cast<ssize_t>(size - z.avail_out);
 		if (z.avail_in == 0) {
-			ssize_t n = read_input(d);
+			ssize_t n = more_input(d);
 			if (n <= 0)
-				return n < 0 ? -1 : at_input_end(d);
+				return n;
 			z.next_in = reinterpret_cast<Bytef *>(d.input.data());
 			z.avail_in = static_cast<uInt>(n);
 		}
@@ -202,9 +206,9 @@ ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
 		if (b.avail_out < size)
 			return static_cast<ssize_t>(size - b.avail_out);
 		if (b.avail_in == 0) {
-			ssize_t n = read_input(d);
+			ssize_t n = more_input(d);
 			if (n <= 0)
-				return n < 0 ? -1 : at_input_end(d);
+				return n;
 			b.next_in = d.input.data();
 			b.avail_in = static_cast<unsigned>(n);
 		}
@@ -267,9 +271,9 @@ ssize_t unzstd_some(decompressor &d, ZSTD_outBuffer out)
 		if (out.pos > 0)
 			return static_cast<ssize_t>(out.pos);
 		if (d.zin.pos == d.zin.size) {
-			ssize_t n = read_input(d);
+			ssize_t n = more_input(d);
 			if (n <= 0)
-				return n < 0 ? -1 : at_input_end(d);
+				return n;
 			d.zin = {d.input.data(), static_cast<std::size_t>(n), 0};
 		}
 	}
