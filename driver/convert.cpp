@@ -41,15 +41,10 @@ pool *workers_for(conversion &c, std::int64_t bytes)
 // in turn as it copies it.
 void read_in_turn_if_needed(conversion &c)
 {
-	format f = compression_of(c.fd);
-	if (f != format::none) {
-		c.copied.compressed = f;
-		c.copied.unpack = start_decompressing(c.fd, f, c.path);
-	} else if (!needs_copy(c.fd)) {
-		return;
+	if (copy_needed(c.copied, c.path)) {
+		c.pass.source = &c.copied;
+		c.pass.in_turn = true;
 	}
-	c.pass.source = &c.copied;
-	c.pass.in_turn = true;
 }
 
 } // namespace

@@ -5,34 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "driver/platform.h"
 #include "driver/reader.h"
 
 namespace {
 
-// read, again when a signal breaks in.
-ssize_t read_in_turn(int fd, char *bytes, std::size_t size)
-{
-	ssize_t n;
-	do
-		n = read(fd, bytes, size);
-	while (n < 0 && errno == EINTR);
-	return n;
-}
-
-} // namespace
-
-format compression_of(int fd)
-{
-	std::array<char, magic_size> first;
-	if (!status_of(fd).regular)
-		return format::none;
-	ssize_t n = read_at(fd, first.data(), first.size(), 0);
-	return format_of({first.data(), static_cast<std::size_t>(std::max<ssize_t>(n, 0))});
-}
-
+// Whether the input open as fd must be copied to be read twice.
 bool needs_copy(int fd)
 {
 	// A file, a block device or, for what reading it is worth, a folder
@@ -42,6 +21,38 @@ bool needs_copy(int fd)
 	if (status.stream)
 		widen_pipe(fd);
 	return status.stream || (status.regular && status.size == 0);
+}
+
+// The next bytes of the input as it is, its first bytes first.
+ssize_t read_as_is(copy &c, char *bytes, std::size_t size)
+{
+	if (c.first_taken == c.first_size)
+		return read_once(c.input, bytes, size);
+	std::size_t n = std::min(size, c.first_size - c.first_taken);
+	std::copy_n(c.first.data() + c.first_taken, n, bytes);
+	c.first_taken += n;
+	return static_cast<ssize_t>(n);
+}
+
+} // namespace
+
+bool copy_needed(copy &c, const char *path)
+{
+	c.once = needs_copy(c.input);
+	if (c.once) {
+		// As many as there are; a read that fails fails again after.
+		for (ssize_t n = 1; n > 0 && c.first_size < c.first.size(); c.first_size += static_cast<std::size_t>(n))
+			n = std::max<ssize_t>(
+				read_once(c.input, c.first.data() + c.first_size, c.first.size() - c.first_size), 0);
+	} else if (status_of(c.input).regular) {
+		c.first_size = static_cast<std::size_t>(
+			std::max<ssize_t>(read_at(c.input, c.first.data(), c.first.size(), 0), 0));
+	}
+	std::string_view first{c.first.data(), c.first_size};
+	c.compressed = format_of(first);
+	if (c.compressed != format::none)
+		c.unpack = start_decompressing(c.input, c.compressed, path, c.once ? first : std::string_view{});
+	return c.once || c.compressed != format::none;
 }
 
 void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
@@ -63,7 +74,7 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 {
 	if (c.error != 0)
 		return 0;
-	ssize_t n = c.unpack ? decompress(*c.unpack, bytes, size) : read_in_turn(c.input, bytes, size);
+	ssize_t n = c.unpack ? decompress(*c.unpack, bytes, size) : read_as_is(c, bytes, size);
 	if (n < 0) {
 		c.error = c.unpack ? not_decompressed : errno;
 		return 0;
@@ -85,7 +96,7 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	c.length += static_cast<std::int64_t>(copied);
 	if (copied == got)
 		return got;
-	if (c.unpack) {
+	if (c.unpack && !c.once) {
 		// A compressed file can be decompressed again.
 		c.dropped = true;
 		return got;

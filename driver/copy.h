@@ -5,6 +5,7 @@
 // the first, read the copy.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +21,11 @@ inline constexpr int copy_dropped = -3;
 
 struct copy {
 	int input;
+	bool once = false; // the input cannot be reread: it is read in turn
+	// Its first bytes, read to know its format; they come first.
+	std::array<char, magic_size> first{};
+	std::size_t first_size = 0;
+	std::size_t first_taken = 0;
 	format compressed = format::none;
 	decompressing unpack{};  // for a compressed file
 	int fd = -1;             // the copy, made with its first bytes
@@ -30,11 +36,10 @@ struct copy {
 	bool dropped = false;    // a compressed file's, that could not be written
 };
 
-// The format of the file open as fd, if it is a compressed file.
-format compression_of(int fd);
-
-// Whether the input open as fd must be copied to be read twice.
-bool needs_copy(int fd);
+// Whether c's input, at path, is to be copied as it is read: true where
+// it cannot be reread, and where it is compressed, which starts its
+// decompressor.
+bool copy_needed(copy &c, const char *path);
 
 // Moves the reading of the compressed file at path, from now on without a
 // copy, to offset in its listing: on from where it stands, or again from

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "driver/diagnostics.h"
+#include "driver/platform.h"
 #include "driver/reader.h"
 
 #ifdef VBLOCKS_ZLIB
@@ -42,7 +43,8 @@ struct library {
 struct decompressor {
 	const library *lib = nullptr; // once started
 	int fd = -1;
-	std::int64_t offset = 0; // of the next byte to read
+	std::int64_t offset = 0; // of the next byte to read; -1 read in turn
+	std::string_view first;  // of input read in turn, read before
 	bool input_ended = false;
 	bool whole = false; // the input so far ends where a stream ends
 	const char *reason = nullptr;
@@ -116,10 +118,17 @@ ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 // its end, -1 where a read fails.
 ssize_t read_input(decompressor &d)
 {
-	ssize_t n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
+	ssize_t n = 0;
+	if (!d.first.empty())
+		n = static_cast<ssize_t>(d.first.copy(d.input.data(), d.input.size()));
+	else if (d.offset < 0)
+		n = read_once(d.fd, d.input.data(), d.input.size());
+	else
+		n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
 	if (n < 0)
 		return failed(d, std::strerror(errno));
-	d.offset += n;
+	d.first = {};
+	d.offset += d.offset < 0 ? 0 : n;
 	d.input_ended = n == 0;
 	return n;
 }
@@ -329,7 +338,7 @@ format format_of(std::string_view data)
 	return format::none;
 }
 
-decompressing start_decompressing(int fd, format f, const char *path)
+decompressing start_decompressing(int fd, format f, const char *path, std::string_view first)
 {
 	const library *lib = library_of(f);
 	for (const known_format &k : formats)
@@ -342,8 +351,11 @@ decompressing start_decompressing(int fd, format f, const char *path)
 			     k.command,
 			     path);
 	decompressing d(new (std::nothrow) decompressor);
-	if (d)
+	if (d) {
 		d->fd = fd;
+		d->first = first;
+		d->offset = first.empty() ? 0 : -1;
+	}
 	if (!d || lib == nullptr || !lib->start(*d))
 		fail(calling_thread(), "Could not read file %s: %s\n", path, std::strerror(ENOMEM));
 	d->lib = lib;

@@ -26,9 +26,10 @@ struct decompressor_end {
 using decompressing = std::unique_ptr<decompressor, decompressor_end>;
 
 // A decompressor of the file open as fd and named path, in format f, from
-// its first byte on. A format whose library the build lacks, or too little
-// memory, ends the run.
-decompressing start_decompressing(int fd, format f, const char *path);
+// its first byte on; of input that cannot be reread, read in turn, when
+// its first bytes, already read, are given. A format whose library the
+// build lacks, or too little memory, ends the run.
+decompressing start_decompressing(int fd, format f, const char *path, std::string_view first = {});
 
 // Up to size more bytes of the listing into bytes: how many, 0 at its
 // end; -1 when the file cannot be read, or is cut short or corrupt, with

@@ -20,8 +20,10 @@ file_status status_of(int fd);
 
 // One read of up to size bytes at offset, or one write, again when a
 // signal breaks in: how many, or -1 with errno. Neither moves the file's
-// own position, so that threads may read one file at once.
+// own position, so that threads may read one file at once. read_once
+// reads where the input stands, as a pipe must be read.
 ssize_t read_at_once(int fd, char *bytes, std::size_t size, std::int64_t offset);
+ssize_t read_once(int fd, char *bytes, std::size_t size);
 ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t offset);
 
 // Lets a pipe hold more, where the system allows it, so that its writer

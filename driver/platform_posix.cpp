@@ -41,6 +41,15 @@ ssize_t read_at_once(int fd, char *bytes, std::size_t size, std::int64_t offset)
 	return n;
 }
 
+ssize_t read_once(int fd, char *bytes, std::size_t size)
+{
+	ssize_t n;
+	do
+		n = read(fd, bytes, size);
+	while (n < 0 && errno == EINTR);
+	return n;
+}
+
 ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t offset)
 {
 	ssize_t n;

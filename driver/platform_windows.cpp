@@ -113,6 +113,11 @@ ssize_t read_at_once(int fd, char *bytes, std::size_t size, std::int64_t offset)
 	return -1;
 }
 
+ssize_t read_once(int fd, char *bytes, std::size_t size)
+{
+	return _read(fd, bytes, static_cast<unsigned>(std::min<std::size_t>(size, std::size_t{1} << 30)));
+}
+
 ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t offset)
 {
 	OVERLAPPED o = at(offset);
