@@ -75,8 +75,8 @@ void emit(conversion &c, output &out)
 	// whose copy could not be written is decompressed again.
 	bool copied = c.copied.fd >= 0 && !c.copied.dropped;
 	bool again = c.copied.dropped;
-	c.source = copied ? c.copied.fd : c.fd;
-	c.pass = segment_reader(c.pass, c.source, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
+	int source = copied ? c.copied.fd : c.fd;
+	c.pass = segment_reader(c.pass, source, &c.pass_buffer, 0, c.pass.in_turn ? c.tallied : no_end, 0);
 	if (again) {
 		c.pass.in_turn = c.ahead.in_turn = true;
 		c.ahead_copy.compressed = c.copied.compressed;
@@ -85,7 +85,7 @@ void emit(conversion &c, output &out)
 	std::int64_t read = 0;
 	pool *p = !again && (c.before.size > 0 || copied) ? workers_for(c, c.tallied) : nullptr;
 	if (p != nullptr) {
-		read = emit_segments(*p, c.source, c.tallied, c.pass, c.ahead, state, out);
+		read = emit_segments(*p, source, c.tallied, c.pass, c.ahead, state, out);
 	} else {
 		emit_lines(c.pass, c.ahead, state, out, l);
 		read = c.pass.offset;

@@ -31,7 +31,6 @@ struct conversion {
 	stamp before{};
 	copy copied{fd};     // of input that is compressed, or cannot be reread
 	copy ahead_copy{fd}; // a compressed file's look-ahead, without a copy
-	int source = -1;     // what the emit pass reads: the input or its copy
 	std::int64_t tallied = 0;
 	std::unique_ptr<pool> workers{}; // once a pass is worth them
 };

@@ -13,6 +13,16 @@
 
 namespace {
 
+// A call again, for as long as a signal breaks in before it does anything.
+template <typename Call> ssize_t retried(const Call &call)
+{
+	ssize_t n;
+	do
+		n = call();
+	while (n < 0 && errno == EINTR);
+	return n;
+}
+
 // When the file was last changed: the build names the field, which is
 // st_mtim in POSIX and st_mtimespec on macOS.
 std::int64_t modified(const struct stat &status)
@@ -34,29 +44,17 @@ file_status status_of(int fd)
 
 ssize_t read_at_once(int fd, char *bytes, std::size_t size, std::int64_t offset)
 {
-	ssize_t n;
-	do
-		n = pread(fd, bytes, size, static_cast<off_t>(offset));
-	while (n < 0 && errno == EINTR);
-	return n;
+	return retried([&] { return pread(fd, bytes, size, static_cast<off_t>(offset)); });
 }
 
 ssize_t read_once(int fd, char *bytes, std::size_t size)
 {
-	ssize_t n;
-	do
-		n = read(fd, bytes, size);
-	while (n < 0 && errno == EINTR);
-	return n;
+	return retried([&] { return read(fd, bytes, size); });
 }
 
 ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t offset)
 {
-	ssize_t n;
-	do
-		n = pwrite(fd, bytes, size, static_cast<off_t>(offset));
-	while (n < 0 && errno == EINTR);
-	return n;
+	return retried([&] { return pwrite(fd, bytes, size, static_cast<off_t>(offset)); });
 }
 
 void widen_pipe([[maybe_unused]] int fd)

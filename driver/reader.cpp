@@ -1,8 +1,9 @@
 #include "driver/reader.h"
 
-#include "driver/platform.h"
 #include <cerrno>
 #include <cstring>
+
+#include "driver/platform.h"
 
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 {

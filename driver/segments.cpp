@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
