@@ -88,9 +88,9 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	if (c.fd < 0)
 		c.fd = temporary_file(temporary_folder());
 	std::size_t copied = 0;
-	for (ssize_t n = 0; c.fd >= 0 && copied < got; copied += static_cast<std::size_t>(n)) {
-		n = write_at_once(c.fd, bytes + copied, got - copied, c.length + static_cast<std::int64_t>(copied));
-		if (n <= 0)
+	for (ssize_t put = 0; c.fd >= 0 && copied < got; copied += static_cast<std::size_t>(put)) {
+		put = write_at_once(c.fd, bytes + copied, got - copied, c.length + static_cast<std::int64_t>(copied));
+		if (put <= 0)
 			break;
 	}
 	c.length += static_cast<std::int64_t>(copied);
