@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -187,6 +189,33 @@ TEST(Convert, AgreesWithThePlainConversion)
 		EXPECT_EQ(piped(listing, 3), want);
 		EXPECT_EQ(segments_redone(), redone);
 	}
+}
+
+// A reader gives every byte once, in chunks of whole lines, wherever its
+// buffer stands in a page and wherever it starts in the file: a read that
+// would land just past its source's place in a page is moved.
+TEST(Reader, GivesTheSameBytesWhereverItsBufferStands)
+{
+	std::string text;
+	for (std::size_t i = 0; text.size() < 3 * read_size; i++)
+		text += std::string(1 + i * 37 % 200, i % 2 == 0 ? '-' : 'x') + "\n";
+	std::FILE *in = std::tmpfile();
+	std::fwrite(text.data(), 1, text.size(), in);
+	std::fflush(in);
+	auto page = std::make_unique<char[]>(sizeof(buffer) + 2 * 4096);
+	char *start = page.get() + (4096 - reinterpret_cast<std::uintptr_t>(page.get()) % 4096);
+	for (std::size_t place = 0; place < 64; place += 8) {
+		auto *b = new (start + place) buffer{};
+		for (std::int64_t from : {0, 1, 2, 7, 31, 33, 64}) {
+			reader r = segment_reader({fileno(in), "input", b}, fileno(in), b, from, no_end, 0);
+			std::string got;
+			while (auto c = next_chunk(r))
+				got += *c;
+			EXPECT_EQ(got, text.substr(static_cast<std::size_t>(from))) << place << " " << from;
+		}
+		b->~buffer();
+	}
+	std::fclose(in);
 }
 
 // A compressed file is known by its magic number alone, and bzip2's by
