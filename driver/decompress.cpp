@@ -49,9 +49,9 @@ struct decompressor {
 	bool whole = false; // the input so far ends where a stream ends
 	const char *reason = nullptr;
 	std::array<char, std::size_t{64} * 1024> input;
-	// The library is always given this much room, here or in a reader's
-	// buffer, so that what it makes, and where it finds the file corrupt,
-	// does not depend on how much each reader asks for.
+	// The library fills this whole each time, so that what it makes, and
+	// where it finds the file corrupt, does not depend on how much each
+	// reader asks for.
 	std::array<char, std::size_t{64} * 1024> output;
 	std::size_t made = 0;  // bytes in it
 	std::size_t taken = 0; // of those, already given out
@@ -374,9 +374,6 @@ ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
 	if (d.taken == d.made) {
 		if (d.reason != nullptr)
 			return -1;
-		// Where a whole step fits, the library makes it there itself.
-		if (size >= d.output.size())
-			return d.lib->some(d, bytes, d.output.size());
 		ssize_t n = d.lib->some(d, d.output.data(), d.output.size());
 		if (n <= 0)
 			return n;
