@@ -73,8 +73,8 @@ inline reader segment_reader(const reader &like, int fd, buffer *own, std::int64
 	return in;
 }
 
-// Moves the unread bytes to the start of the buffer and reads more after
-// them.
+// Moves the unread bytes to the start of the buffer, or up to 31 bytes
+// after it where the read would be slow there, and reads more after them.
 void refill(reader &in);
 
 // pread, again when a signal breaks in: the bytes up to the first that
