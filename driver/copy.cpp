@@ -11,18 +11,6 @@
 
 namespace {
 
-// Whether the input open as fd must be copied to be read twice.
-bool needs_copy(int fd)
-{
-	// A file, a block device or, for what reading it is worth, a folder
-	// can be reread; not a file that says it is empty, as those in /proc
-	// and /sys do, whose bytes are made anew at each read.
-	file_status status = status_of(fd);
-	if (status.stream)
-		widen_pipe(fd);
-	return status.stream || (status.regular && status.size == 0);
-}
-
 // The next bytes of the input as it is, its first bytes first.
 ssize_t read_as_is(copy &c, char *bytes, std::size_t size)
 {
@@ -38,13 +26,19 @@ ssize_t read_as_is(copy &c, char *bytes, std::size_t size)
 
 bool copy_needed(copy &c, const char *path)
 {
-	c.once = needs_copy(c.input);
+	// A file, a block device or, for what reading it is worth, a folder
+	// can be reread; not a file that says it is empty, as those in /proc
+	// and /sys do, whose bytes are made anew at each read.
+	file_status status = status_of(c.input);
+	if (status.stream)
+		widen_pipe(c.input);
+	c.once = status.stream || (status.regular && status.size == 0);
 	if (c.once) {
 		// As many as there are; a read that fails fails again after.
 		for (ssize_t n = 1; n > 0 && c.first_size < c.first.size(); c.first_size += static_cast<std::size_t>(n))
 			n = std::max<ssize_t>(
 				read_once(c.input, c.first.data() + c.first_size, c.first.size() - c.first_size), 0);
-	} else if (status_of(c.input).regular) {
+	} else if (status.regular) {
 		c.first_size = static_cast<std::size_t>(
 			std::max<ssize_t>(read_at(c.input, c.first.data(), c.first.size(), 0), 0));
 	}
