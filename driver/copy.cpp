@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "driver/platform.h"
 #include "driver/reader.h"
@@ -42,11 +43,14 @@ bool copy_needed(copy &c, const char *path)
 		c.first_size = static_cast<std::size_t>(
 			std::max<ssize_t>(read_at(c.input, c.first.data(), c.first.size(), 0), 0));
 	}
-	std::string_view first{c.first.data(), c.first_size};
-	c.compressed = format_of(first);
-	if (c.compressed != format::none)
-		c.unpack = start_decompressing(c.input, c.compressed, path, c.once ? first : std::string_view{});
-	return c.once || c.compressed != format::none;
+	c.compressed = format_of({c.first.data(), c.first_size});
+	if (c.compressed == format::none)
+		return c.once;
+	read_in_turn in_turn;
+	if (c.once)
+		in_turn = [&c](char *bytes, std::size_t size) { return read_as_is(c, bytes, size); };
+	c.unpack = start_decompressing(c.input, c.compressed, path, std::move(in_turn));
+	return true;
 }
 
 void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)

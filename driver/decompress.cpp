@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "driver/diagnostics.h"
-#include "driver/platform.h"
 #include "driver/reader.h"
 
 #ifdef VBLOCKS_ZLIB
@@ -43,8 +43,8 @@ struct library {
 struct decompressor {
 	const library *lib = nullptr; // once started
 	int fd = -1;
-	std::int64_t offset = 0; // of the next byte to read; -1 read in turn
-	std::string_view first;  // of input read in turn, read before
+	std::int64_t offset = 0; // of the next byte to read
+	read_in_turn in_turn;    // for input that cannot be reread
 	bool input_ended = false;
 	bool whole = false; // the input so far ends where a stream ends
 	const char *reason = nullptr;
@@ -118,17 +118,11 @@ ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 // its end, -1 where a read fails.
 ssize_t read_input(decompressor &d)
 {
-	ssize_t n = 0;
-	if (!d.first.empty())
-		n = static_cast<ssize_t>(d.first.copy(d.input.data(), d.input.size()));
-	else if (d.offset < 0)
-		n = read_once(d.fd, d.input.data(), d.input.size());
-	else
-		n = read_at(d.fd, d.input.data(), d.input.size(), d.offset);
+	ssize_t n = d.in_turn ? d.in_turn(d.input.data(), d.input.size())
+			      : read_at(d.fd, d.input.data(), d.input.size(), d.offset);
 	if (n < 0)
 		return failed(d, std::strerror(errno));
-	d.first = {};
-	d.offset += d.offset < 0 ? 0 : n;
+	d.offset += n;
 	d.input_ended = n == 0;
 	return n;
 }
@@ -338,7 +332,7 @@ format format_of(std::string_view data)
 	return format::none;
 }
 
-decompressing start_decompressing(int fd, format f, const char *path, std::string_view first)
+decompressing start_decompressing(int fd, format f, const char *path, read_in_turn in_turn)
 {
 	const library *lib = library_of(f);
 	for (const known_format &k : formats)
@@ -353,8 +347,7 @@ decompressing start_decompressing(int fd, format f, const char *path, std::strin
 	decompressing d(new (std::nothrow) decompressor);
 	if (d) {
 		d->fd = fd;
-		d->first = first;
-		d->offset = first.empty() ? 0 : -1;
+		d->in_turn = std::move(in_turn);
 	}
 	if (!d || lib == nullptr || !lib->start(*d))
 		fail(calling_thread(), "Could not read file %s: %s\n", path, std::strerror(ENOMEM));

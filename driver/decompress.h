@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <sys/types.h>
@@ -25,11 +26,15 @@ struct decompressor_end {
 };
 using decompressing = std::unique_ptr<decompressor, decompressor_end>;
 
+// Reads up to size more bytes of input that cannot be reread into bytes:
+// how many, 0 at its end, -1 with errno where a read fails.
+using read_in_turn = std::function<ssize_t(char *bytes, std::size_t size)>;
+
 // A decompressor of the file open as fd and named path, in format f, from
-// its first byte on; of input that cannot be reread, read in turn, when
-// its first bytes, already read, are given. A format whose library the
-// build lacks, or too little memory, ends the run.
-decompressing start_decompressing(int fd, format f, const char *path, std::string_view first = {});
+// its first byte on; of input that cannot be reread, through in_turn. A
+// format whose library the build lacks, or too little memory, ends the
+// run.
+decompressing start_decompressing(int fd, format f, const char *path, read_in_turn in_turn = {});
 
 // Up to size more bytes of the listing into bytes: how many, 0 at its
 // end; -1 when the file cannot be read, or is cut short or corrupt, with
