@@ -1,35 +1,67 @@
 // vblocks: rewrites a variable listing into a numeric listing.
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "driver/convert.h"
-#include "driver/diagnostics.h"
-#include "driver/platform.h"
-#include "driver/segments.h"
+#include "driver/run.h"
+#include "input/platform.h"
+
+namespace {
+
+// How many threads to run: VBLOCKS_THREADS, at most max_threads, or as
+// many as the processors this process may run on. A VBLOCKS_THREADS that
+// is set and not a whole number from 1 up ends the run.
+int thread_count()
+{
+	const char *value = std::getenv("VBLOCKS_THREADS");
+	if (value == nullptr || *value == '\0')
+		return std::clamp(available_processors(), 1, max_threads);
+	const char *end = value + std::strlen(value);
+	bool digits = std::all_of(value, end, [](char c) { return c >= '0' && c <= '9'; });
+	int n = 0;
+	auto [stop, error] = std::from_chars(value, end, n);
+	if (!digits || (error == std::errc() && n == 0))
+		fail("VBLOCKS_THREADS must be a whole number of 1 or more, not \"%s\"\n", value);
+	return error == std::errc() ? std::min(n, max_threads) : max_threads;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
 	binary_standard_streams();
 	argv = utf8_arguments(argc, argv);
-	static output_buffer buffer;
-	output out{STDOUT_FILENO, buffer};
-	lane &l = calling_thread();
+	static std::array<char, output_size> out_bytes, err_bytes;
+	output out{out_bytes};
+	output own_err{err_bytes};
+	out.empty = [](output &o) { write_stream(STDOUT_FILENO, ready(o)); };
+	own_err.empty = [](output &o) { write_stream(STDERR_FILENO, ready(o)); };
+	// Both streams into one file stand in the order in which one thread
+	// writes their lines, whatever the threads.
+	bool merged = same_file(STDOUT_FILENO, STDERR_FILENO);
+	output &err = merged ? out : own_err;
+	int err_fd = merged ? STDOUT_FILENO : STDERR_FILENO;
 	try {
 		if (argc != 2)
-			fail(l, "Usage: vblocks inFile\n");
+			fail("Usage: vblocks inFile\n");
 		int threads = thread_count();
 		// "-" is standard input, and "./-" a file of that name.
 		std::FILE *in = std::strcmp(argv[1], "-") == 0 ? stdin : open_input(argv[1]);
 		if (in == nullptr)
-			fail(l, "Could not open file %s\n", argv[1]);
-		convert(in, argv[1], out, threads);
+			fail("Could not open file %s\n", argv[1]);
+		convert(in, argv[1], out, err, threads);
 		return std::fclose(in) == 0 ? 0 : 255;
-	} catch (const run_failed &) {
-		// What was written before the fault still reaches standard
-		// output, as far as it takes it; the input is left to the process
-		// exit to close.
-		write_all(out.fd, ready(out));
+	} catch (const run_failed &f) {
+		// What was written before the fault still goes out, as far as the
+		// streams take it; the input is left to the process exit to close.
+		write_all(err_fd, ready(err));
+		write_all(err_fd, f.line());
+		if (!merged)
+			write_all(STDOUT_FILENO, ready(out));
 		return 6;
 	}
 }

@@ -20,8 +20,8 @@ inline bool in_table(std::int32_t variable)
 
 inline constexpr std::int64_t no_limit = std::numeric_limits<std::int64_t>::max();
 
-// How many headers stand behind a pass that does not know it: a worker's
-// before the first header of its segment, which tells it.
+// How many headers stand behind a worker's pass before the first header
+// of its segment tells it (see passes.h).
 inline constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::min();
 
 // Where a pass stands: in the block of variable current (-1 before the
@@ -33,6 +33,12 @@ struct position {
 	std::int64_t index = 0;
 	std::int64_t entries = 0;
 };
+
+// The count line's number: the headers, or 1 when there are none.
+inline std::int64_t variables_of(std::int64_t headers)
+{
+	return headers > 0 ? headers : 1;
+}
 
 // What a header's number stands for when it cannot be read: the variable
 // before it, which the numbering never allows.

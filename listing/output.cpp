@@ -1,18 +1,25 @@
 #include "listing/output.h"
 
-#include "listing/masks.h"
-#include "listing/processor.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
-namespace {
+#include "input/platform.h"
 
-line_masks masks_at(const char *text)
+void write_stream(int fd, std::string_view bytes)
 {
-	return masks_at_baseline(text);
+	if (write_all(fd, bytes) != bytes.size() && fd != STDERR_FILENO)
+		fail("Could not write output: %s\n", std::strerror(errno));
 }
 
-} // namespace
-
-#include "listing/rewrite.h"
+void flush(output &out)
+{
+	out.empty(out);
+	out.used = 0;
+	if (out.lost)
+		out.pending = 0;
+}
 
 void put_count_line(output &out, std::int64_t variables)
 {
@@ -53,21 +60,31 @@ void settle_variable_line(output &out, std::int64_t entries)
 	out.pending.reset();
 }
 
-std::string_view ready(const output &out)
+namespace {
+
+void add(output &err, std::string_view text)
 {
-	return {out.bytes.data(), out.pending.value_or(out.used)};
+	if (err.bytes.size() - err.used < text.size())
+		flush(err);
+	err.used += text.copy(err.bytes.data() + err.used, text.size());
 }
 
-rewritten process_baseline(std::string_view text, std::size_t first, std::int64_t most, output &out)
+} // namespace
+
+void report_unrecognised(output &err, std::string_view chunk)
 {
-	return rewrite(text, first, most, out);
+	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
+	chunk = chunk.substr(0, std::min(chunk.find('\0'), max_chunk));
+	if (!has_line_room(err))
+		flush(err);
+	char *at = err.bytes.data() + err.used;
+	at = std::copy(prefix.begin(), prefix.end(), at);
+	at = std::copy(chunk.begin(), chunk.end(), at);
+	*at++ = '\n';
+	err.used = static_cast<std::size_t>(at - err.bytes.data());
 }
 
-rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out)
+void add_failure(output &err, const run_failed &failure)
 {
-#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
-	if (processor().avx2)
-		return process_avx2(text, first, most, out);
-#endif
-	return process_baseline(text, first, most, out);
+	add(err, failure.line());
 }

@@ -1,9 +1,8 @@
-// The rewriting of entry lines behind process. It is built twice, for
-// the baseline processor (output.cpp) and for AVX2 (rewrite_avx2.cpp):
-// the masks kernel and the bit instructions that each build may use
-// differ, the rules do not. Each file that includes it first defines
-// masks_at, its kernel (see masks.h). Everything here is local to that
-// file, so the two builds never mix.
+// The hot loops of a kernel (see kernel.h), built once per instruction
+// set: each kernel_*.cpp first defines masks_at, its set's masks (see
+// kernels/masks.h), then includes this. The masks and the bit
+// instructions that each build may use differ, the rules do not.
+// Everything here is local to the file, so the builds never mix.
 #pragma once
 
 #include <algorithm>
@@ -12,14 +11,10 @@
 #include <charconv>
 #include <cstring>
 
-#include "listing/masks.h"
-#include "listing/output.h"
-#include "listing/scan.h"
+#include "kernels/masks.h"
+#include "listing/kernel.h"
 
 namespace {
-
-// Room for one number: a sign and 19 digits.
-constexpr std::size_t number_room = 20;
 
 constexpr std::string_view reference = "Variable";
 
@@ -42,16 +37,6 @@ std::uint64_t load_word(const char *at)
 	std::uint64_t word;
 	std::memcpy(&word, at, sizeof word);
 	return word;
-}
-
-char *decimal(char *at, std::int64_t n)
-{
-	// Most counts are one digit.
-	if (n >= 0 && n < 10) {
-		*at = static_cast<char>('0' + n);
-		return at + 1;
-	}
-	return std::to_chars(at, at + number_room, n).ptr;
 }
 
 // Copies n bytes from from: in one step of 16 when n is no more, which
@@ -211,7 +196,7 @@ std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 	return length < 64 ? put_short_line(at, line, length, m) : put_long_line(at, line, length, m);
 }
 
-inline rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
+rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
 	const char *base = text.data();
 	char *at = out.bytes.data() + out.used;
@@ -260,6 +245,48 @@ inline rewritten rewrite(std::string_view text, std::size_t first, std::int64_t 
 	}
 	out.used = static_cast<std::size_t>(at - out.bytes.data());
 	return {done, lines};
+}
+
+void map_here(std::string_view data, const byte_maps &maps)
+{
+	for (std::size_t w = 0; w < bitmap_words(data.size()); w++) {
+		line_masks m = masks_at(data.data() + 64 * w);
+		std::uint64_t within = bits_below(data.size() - 64 * w);
+		maps.newlines[w] = m.newlines & within;
+		maps.dashes[w] = m.dashes & within;
+	}
+}
+
+entry_run count_here(std::string_view data, const std::uint64_t *newlines_of, const std::uint64_t *dashes,
+		     std::size_t begin)
+{
+	std::size_t line = begin; // where the next line to be counted begins
+	if (line == data.size() || data[line] != '-')
+		return {begin, 0};
+	std::int64_t counted = 0;
+	std::size_t last = bitmap_words(data.size()) - 1;
+	std::size_t w = line / 64;
+	std::uint64_t newlines = newlines_of[w] & ~bits_below(line % 64);
+	for (;;) {
+		std::size_t first = w * 64 + static_cast<std::size_t>(std::countr_zero(newlines));
+		if (first - line >= max_chunk)
+			break;
+		if (newlines != 0) {
+			// The maps hold nothing past the bytes, so the last of them,
+			// if a newline, stops the run too.
+			std::uint64_t dash_after = dashes[w] >> 1 | dashes[w + 1] << 63;
+			std::uint64_t stops = newlines & ~dash_after;
+			std::uint64_t ends = stops != 0 ? newlines & (stops ^ (stops - 1)) : newlines;
+			counted += std::popcount(ends);
+			line = w * 64 + 64 - static_cast<std::size_t>(std::countl_zero(ends));
+			if (stops != 0)
+				break;
+		}
+		if (w == last)
+			break;
+		newlines = newlines_of[++w];
+	}
+	return {line, counted};
 }
 
 } // namespace

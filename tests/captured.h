@@ -1,6 +1,6 @@
 // Runs a conversion as main does, with standard output and standard
-// error captured: what a fatal problem leaves in the output buffer still
-// goes out, and the status is 6.
+// error captured, apart or into one file: what a fatal problem leaves in
+// the buffers still goes out, and the status is 6.
 #pragma once
 
 #include <array>
@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/diagnostics.h"
+#include "input/platform.h"
 #include "listing/output.h"
 
 inline std::string contents(std::FILE *file)
@@ -27,23 +27,36 @@ struct run_result {
 	bool operator==(const run_result &) const = default;
 };
 
-// passes(out) runs the conversion.
-template <typename Passes> run_result captured(Passes passes)
+// passes(out, err) runs the conversion; with merged, err is out, and
+// both streams go to one file, whose bytes the result gives as out.
+template <typename Passes> run_result captured(Passes passes, bool merged = false)
 {
+	std::fflush(stdout);
 	std::FILE *out = std::tmpfile();
 	std::FILE *err = std::tmpfile();
+	int saved_out = dup(STDOUT_FILENO);
 	int saved_err = dup(STDERR_FILENO);
-	dup2(fileno(err), STDERR_FILENO);
-	output_buffer buffer;
-	output o{fileno(out), buffer};
+	dup2(fileno(out), STDOUT_FILENO);
+	dup2(fileno(merged ? out : err), STDERR_FILENO);
+	std::array<char, output_size> out_bytes, err_bytes;
+	output o{out_bytes};
+	output own_err{err_bytes};
+	o.empty = [](output &b) { write_stream(STDOUT_FILENO, ready(b)); };
+	own_err.empty = [](output &b) { write_stream(STDERR_FILENO, ready(b)); };
+	output &e = merged ? o : own_err;
 	int status = 0;
 	try {
-		passes(o);
-	} catch (const run_failed &) {
-		write_all(o.fd, ready(o));
+		passes(o, e);
+	} catch (const run_failed &f) {
+		write_all(STDERR_FILENO, ready(e));
+		write_all(STDERR_FILENO, f.line());
+		if (!merged)
+			write_all(STDOUT_FILENO, ready(o));
 		status = 6;
 	}
+	dup2(saved_out, STDOUT_FILENO);
 	dup2(saved_err, STDERR_FILENO);
+	close(saved_out);
 	close(saved_err);
 	run_result result{contents(out), contents(err), status};
 	std::fclose(out);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "listing/output.h"
+#include "listing/kernel.h"
 
 using process_function = rewritten (*)(std::string_view, std::size_t, std::int64_t, output &);
 
@@ -17,8 +17,8 @@ inline std::string rewrite_placed(std::string_view text, std::size_t first, proc
 	std::string placed =
 		std::string(first, '-') + std::string(text) + std::string(64, '\0') + std::string(pad - 64, '\n');
 	std::size_t chunk = std::min({text.find('\n'), text.size() - 1, max_chunk - 1}) + 1;
-	output_buffer buffer;
-	output out{-1, buffer};
+	std::array<char, output_size> buffer;
+	output out{buffer};
 	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()),
 			      chunk,
 			      std::numeric_limits<std::int64_t>::max(),

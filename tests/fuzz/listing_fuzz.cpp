@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/convert.h"
-#include "driver/decompress.h"
-#include "driver/segments.h"
+#include "driver/run.h"
+#include "input/decompress.h"
+#include "parallel/segments.h"
 #include "tests/captured.h"
 #include "tests/reference.h"
 
@@ -21,7 +21,7 @@ namespace {
 run_result converted(std::FILE *file, int threads)
 {
 	std::rewind(file);
-	return captured([&](output &out) { convert(file, "input", out, threads); });
+	return captured([&](output &out, output &err) { convert(file, "input", out, err, threads); });
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "listing/processor.h"
+#include "listing/kernel.h"
 #include "tests/reference.h"
 #include "tests/rewritten.h"
 
@@ -13,20 +13,15 @@ using namespace std::literals;
 
 namespace {
 
-// Rewrites text placed at each offset within a word, by each build of
-// process, which must all agree.
+// Rewrites text placed at each offset within a word, by each kernel the
+// processor runs, which must all agree with the plain loops.
 std::string processed(std::string_view text)
 {
-	std::vector<process_function> builds{process_baseline};
-#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
-	if (processor().avx2)
-		builds.push_back(process_avx2);
-#endif
-	std::string result = rewrite_placed(text, 0);
-	for (auto build : builds) {
+	std::string result = rewrite_placed(text, 0, kernels()[0]->process);
+	for (const kernel *k : kernels()) {
 		for (std::size_t first = 0; first < 64; first++) {
-			if (rewrite_placed(text, first, build) != result)
-				return "differs at offset " + std::to_string(first);
+			if (rewrite_placed(text, first, k->process) != result)
+				return std::string(k->name) + " differs at offset " + std::to_string(first);
 		}
 	}
 	return result;
@@ -118,8 +113,8 @@ TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
 		std::string placed(c.text);
 		placed.append(64, '\0').append(pad - 64, '-');
 		std::size_t first = std::min(c.text.find('\n'), c.text.size() - 1) + 1;
-		output_buffer buffer;
-		output out{-1, buffer};
+		std::array<char, output_size> buffer;
+		output out{buffer};
 		rewritten r = process(std::string_view(placed).substr(0, c.text.size()), first, c.most, out);
 		EXPECT_EQ(r.bytes, c.bytes) << c.text;
 		EXPECT_EQ(r.lines, c.lines) << c.text;
@@ -139,8 +134,8 @@ TEST(Process, CountsEveryReferenceOfAFullChunk)
 
 TEST(Output, NumbersArePlainDecimals)
 {
-	output_buffer buffer;
-	output out{-1, buffer};
+	std::array<char, output_size> buffer;
+	output out{buffer};
 	put_count_line(out, 2147483648);
 	put_variable_line(out, -7, 0);
 	put_variable_line(out, 12, 10000000000);
@@ -152,8 +147,8 @@ TEST(Output, NumbersArePlainDecimals)
 TEST(Output, APendingVariableLineGetsItsCount)
 {
 	for (std::int64_t entries : {0LL, 7LL, 10000000000LL}) {
-		output_buffer buffer;
-		output out{-1, buffer};
+		std::array<char, output_size> buffer;
+		output out{buffer};
 		put_variable_line(out, 99, 1);
 		put_pending_variable_line(out, 100);
 		std::string_view line = "-1 0\n";

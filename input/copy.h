@@ -1,0 +1,53 @@
+// Input that cannot be read twice (a pipe, a FIFO, a terminal, a file
+// that says it is empty but is not) or that is compressed is read once,
+// in order, and copied as it is read to a temporary file that no other
+// user can open, in $TMPDIR or /tmp. The second pass, and the workers of
+// the first, read the copy.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "input/decompress.h"
+
+// Why a copy stopped short of the end of its input, besides the errno of
+// a read that failed: it could not be written; the input is corrupt or
+// cut short; a compressed file's copy could not be written, and the
+// input is read on without one, to be decompressed again.
+inline constexpr int copy_not_written = -1;
+inline constexpr int not_decompressed = -2;
+inline constexpr int copy_dropped = -3;
+
+struct copy {
+	int input;
+	bool once = false; // the input cannot be reread: it is read in turn
+	// Its first bytes, read to know its format; they come first.
+	std::array<char, magic_size> first{};
+	std::size_t first_size = 0;
+	std::size_t first_taken = 0;
+	format compressed = format::none;
+	decompressing unpack{};  // for a compressed file
+	int fd = -1;             // the copy, made with its first bytes
+	std::int64_t length = 0; // of what it holds
+	std::int64_t read = 0;   // of the input, so far
+	int error = 0;           // why it ended short, if it did
+	int write_error = 0;     // errno, for a copy that could not be written
+	bool dropped = false;    // a compressed file's, that could not be written
+};
+
+// Whether c's input, at path, is to be copied as it is read: true where
+// it cannot be reread, and where it is compressed, which starts its
+// decompressor.
+bool copy_needed(copy &c, const char *path);
+
+// Moves the reading of the compressed file at path, from now on without a
+// copy, to offset in its listing: on from where it stands, or again from
+// the start, skipping through bytes of size.
+void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path);
+
+// Reads up to size more bytes of the input into bytes and adds them to
+// the copy; returns how many it added, with error set once the input
+// could not be read or copied: 0 at the end of the input. Once a
+// compressed file's copy is dropped, returns how many it read.
+std::size_t copy_more(copy &c, char *bytes, std::size_t size);

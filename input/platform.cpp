@@ -1,0 +1,32 @@
+#include "input/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+
+ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
+{
+	ssize_t n = read_at_once(fd, bytes, size, offset);
+	if (n >= 0 || size == 1)
+		return n;
+	int error = errno;
+	std::size_t half = size / 2;
+	ssize_t first = read_at(fd, bytes, half, offset);
+	if (first == static_cast<ssize_t>(half)) {
+		ssize_t second = read_at(fd, bytes + half, size - half, offset + static_cast<std::int64_t>(half));
+		first += std::max<ssize_t>(second, 0);
+	}
+	errno = error;
+	return first;
+}
+
+std::size_t write_all(int fd, std::string_view bytes)
+{
+	std::size_t written = 0;
+	while (written < bytes.size()) {
+		ssize_t n = write_once(fd, bytes.data() + written, bytes.size() - written);
+		if (n <= 0)
+			break;
+		written += static_cast<std::size_t>(n);
+	}
+	return written;
+}

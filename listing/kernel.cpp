@@ -1,0 +1,59 @@
+#include "listing/kernel.h"
+
+#include <array>
+
+extern const kernel kernel_plain;
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+extern const kernel kernel_sse2, kernel_avx2;
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+extern const kernel kernel_neon;
+#endif
+
+namespace {
+
+// Every kernel the build holds, narrowest first.
+constexpr std::array built{
+	&kernel_plain,
+#if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
+	&kernel_sse2,
+	&kernel_avx2,
+#elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
+	&kernel_neon,
+#endif
+};
+
+struct choice {
+	std::array<const kernel *, built.size()> running{};
+	std::size_t count = 0;
+	const kernel *in_use = nullptr;
+};
+
+choice &chosen()
+{
+	static choice c = [] {
+		choice made;
+		for (const kernel *k : built)
+			if (runs(k->set))
+				made.running[made.count++] = k;
+		made.in_use = made.running[made.count - 1];
+		return made;
+	}();
+	return c;
+}
+
+} // namespace
+
+std::span<const kernel *const> kernels()
+{
+	return {chosen().running.data(), chosen().count};
+}
+
+const kernel &the_kernel()
+{
+	return *chosen().in_use;
+}
+
+void pick_kernel(const kernel &k)
+{
+	chosen().in_use = &k;
+}

@@ -1,0 +1,56 @@
+// The two passes over a listing, a chunk at a time: the one loop of each,
+// which the calling thread runs over a whole listing and a worker over a
+// segment (see parallel/segments.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "listing/blocks.h"
+#include "listing/output.h"
+#include "listing/reader.h"
+
+// The first header of a segment, which tells a worker where the pass
+// stands, and what came before it, which the joiner holds to the rules.
+struct seam {
+	std::int64_t lead_in = 0;          // entry lines before it
+	bool header = false;               // met
+	std::optional<std::int32_t> first; // its number as read
+};
+
+// Thrown where a worker's segment cannot go on: a first header whose
+// number cannot be read ends the run there, wherever the pass stands.
+struct stop_segment {};
+
+struct tally_pass {
+	position at;
+	entry_counts counts{};
+	seam s;
+};
+
+struct emit_pass {
+	const entry_counts *counts;
+	std::int64_t headers; // in the listing
+	position at;
+	seam s;
+};
+
+// Runs a pass over in, writing the listing to out and diagnostics to err
+// (the tally writes no listing); ahead reads on where a variable line
+// past the table needs its block's count. A listing that no longer agrees
+// with the tally ends the run before the line that would be wrong.
+void run_pass(tally_pass &p, reader &in, reader &ahead, output &out, output &err);
+void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err);
+
+// The header of the seam, where the pass truly stands: it ends the block
+// before it, and moves into its own, if it follows the numbering; in the
+// emit pass, if the block ends with what the tally counted in it, and the
+// tally counted the header at all.
+void cross_header(tally_pass &p, std::optional<std::int32_t> read, const char *path);
+void cross_header(emit_pass &p, std::optional<std::int32_t> read, const char *path);
+
+// Ends the last block, once the pass has met the whole listing.
+void finish(tally_pass &p, const char *path);
+void finish(emit_pass &p, const char *path);
+
+[[noreturn]] void fail_changed(const char *path);

@@ -1,0 +1,83 @@
+// Both passes over a file on several threads, with the bytes on standard
+// output and standard error, and the status, that one thread gives.
+//
+// The file is cut into segments that begin at line starts: segment k
+// begins at the first line start at or after k * segment_size, and is
+// empty when there is none before the next segment's share; each ends
+// where the next begins, so a longer line belongs to the segment it
+// begins in, and the last reads on to the end of the file as it then is.
+//
+// A worker takes the next segment and runs the pass's one loop over it,
+// writing into pieces (writer.h). Until the segment's first header it
+// does not know where the pass stands: the entry lines before that header
+// belong to whatever block the pass is in there. At the header it keeps
+// them and the header's number as the seam, hands in what it has
+// written, and asks for its segment to be opened; from the header on it
+// stands where the header says.
+//
+// The calling thread writes the segments in file order. It holds each
+// seam to the rules where the pass truly stands, as one thread meets
+// them: the entry lines before the first header must fit in their block,
+// and the header must follow the numbering. Then it opens the segment,
+// writes its pieces, and stands where the worker ended. A first header
+// that breaks the numbering ends the run after what came before it.
+// Entry lines that do not fit mean that the file changed since the tally:
+// the calling thread drops the segment and does it again itself, to stop
+// where one thread stops.
+//
+// A worker whose segment comes up before it has met a header, and that
+// needs a piece, holds what it has found to the rules itself and goes on
+// from where the pass stands, so that its pieces can go out. A worker that
+// meets a problem puts its line after its pieces: the first problem in
+// file order is the one reported, whichever thread met it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "listing/passes.h"
+#include "parallel/writer.h"
+
+// Segments are about this long; tests build with small ones, to cross
+// many seams. A file of one segment is not worth the threads.
+#ifndef VBLOCKS_SEGMENT_SIZE
+#define VBLOCKS_SEGMENT_SIZE (std::int64_t{1} << 20)
+#endif
+inline constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
+
+// Past this many threads, the writing and the reading of the file twice
+// over leave the rest waiting.
+inline constexpr int max_threads = 16;
+
+// What a worker reads with.
+struct worker_buffers {
+	buffer pass;
+	buffer ahead;
+};
+
+// The workers' memory, made once for both passes: their buffers, and the
+// pieces they write into.
+struct pool {
+	std::vector<std::unique_ptr<worker_buffers>> workers;
+	std::unique_ptr<writer> pieces;
+};
+
+// A pool for threads workers, whose pieces go out through write;
+// nothing without the memory for it.
+std::unique_ptr<pool> make_pool(int threads, std::function<void(int, std::string_view)> write);
+
+// A pass over the segments of the input open as fd, of size bytes when
+// the pass began, or of the copy that the pass's reader makes as it reads
+// input in turn; p, pass and ahead are the calling thread's, out and err
+// its buffers (err is out where both go to one file). Returns the bytes
+// read.
+std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err,
+			  int fd, std::int64_t size);
+std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err,
+			  int fd, std::int64_t size);
+
+// How many segments the calling thread has done again because what a
+// worker found could not be taken: none, for a file that does not change.
+std::int64_t segments_redone();

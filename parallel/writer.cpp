@@ -1,0 +1,236 @@
+#include "parallel/writer.h"
+
+#include <new>
+
+namespace {
+
+constexpr std::size_t reserve = 2;
+constexpr std::size_t ahead_of_writing = 4;
+
+segment_queue &queue_of(writer &w, std::int64_t k)
+{
+	return w.queues[static_cast<std::size_t>(k) % w.queues.size()];
+}
+
+void give_back(writer &w, piece *p)
+{
+	p->next = w.free;
+	w.free = p;
+	w.free_count++;
+}
+
+// Changes what the threads wait on, and wakes them to look.
+template <typename Change> void change(writer &w, const Change &c)
+{
+	{
+		std::lock_guard hold(w.lock);
+		c();
+	}
+	w.moved.notify_all();
+}
+
+// The next piece of segment k, once handed in; nothing once it has
+// ended without one.
+piece *next_piece(writer &w, std::int64_t k)
+{
+	std::unique_lock hold(w.lock);
+	segment_queue &q = queue_of(w, k);
+	w.moved.wait(hold, [&] { return q.first != nullptr || q.ended; });
+	piece *p = q.first;
+	if (p != nullptr) {
+		q.queued--;
+		q.first = p->next;
+		if (q.first == nullptr)
+			q.last = nullptr;
+	}
+	return p;
+}
+
+void write_piece(writer &w, piece *p)
+{
+	try {
+		w.write(p->fd, {p->bytes, p->size});
+	} catch (...) {
+		change(w, [&] { give_back(w, p); });
+		throw;
+	}
+	change(w, [&] { give_back(w, p); });
+}
+
+} // namespace
+
+std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, std::size_t in_flight,
+				    std::function<void(int, std::string_view)> write)
+{
+	try {
+		auto w = std::make_unique<writer>();
+		w->piece_size = piece_size;
+		w->write = std::move(write);
+		// Left unwritten, so that pieces never used are never paged in;
+		// the last given back is the first taken again.
+		w->memory.reset(new char[count * piece_size]);
+		w->pieces.resize(count);
+		for (std::size_t i = count; i-- > 0;) {
+			w->pieces[i].bytes = w->memory.get() + i * piece_size;
+			give_back(*w, &w->pieces[i]);
+		}
+		w->queues.resize(in_flight);
+		return w;
+	} catch (const std::bad_alloc &) {
+		return nullptr;
+	}
+}
+
+void restart(writer &w, std::int64_t segments, std::int64_t ready, std::int64_t size)
+{
+	std::lock_guard hold(w.lock);
+	for (segment_queue &q : w.queues)
+		q = {};
+	w.head = w.next = 0;
+	w.segments = segments;
+	w.ready = ready;
+	w.size = size;
+	w.error = 0;
+	w.stop = false;
+}
+
+void publish(writer &w, std::int64_t ready, std::int64_t segments, std::int64_t size, int error)
+{
+	change(w, [&] {
+		w.ready = ready;
+		w.segments = segments;
+		w.size = size;
+		w.error = error;
+	});
+}
+
+input_end known_end(writer &w)
+{
+	std::lock_guard hold(w.lock);
+	return {w.size, w.segments, w.error};
+}
+
+std::int64_t take_segment(writer &w)
+{
+	std::unique_lock hold(w.lock);
+	if (w.stop || w.next >= w.segments)
+		return -1;
+	std::int64_t k = w.next++;
+	auto in_flight = static_cast<std::int64_t>(w.queues.size());
+	w.moved.wait(hold, [&] { return w.stop || k >= w.segments || (k < w.head + in_flight && k < w.ready); });
+	return w.stop || k >= w.segments ? -1 : k;
+}
+
+piece *take_piece(writer &w, std::int64_t k)
+{
+	std::unique_lock hold(w.lock);
+	segment_queue &q = queue_of(w, k);
+	auto unheld = [&] { return k == w.head && !q.opened && !q.asked; };
+	auto may_take = [&] {
+		if (k != w.head)
+			return w.free_count > reserve;
+		return w.free_count > 0 && (!q.opened || q.queued < ahead_of_writing);
+	};
+	w.moved.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });
+	if (w.stop || q.dropped)
+		throw writer_stopped{};
+	if (unheld())
+		return nullptr;
+	piece *p = w.free;
+	w.free = p->next;
+	w.free_count--;
+	p->next = nullptr;
+	p->size = 0;
+	return p;
+}
+
+void hand_piece(writer &w, std::int64_t k, piece *p)
+{
+	change(w, [&] {
+		segment_queue &q = queue_of(w, k);
+		if (p->size == 0 || q.ended) {
+			give_back(w, p);
+			return;
+		}
+		(q.last != nullptr ? q.last->next : q.first) = p;
+		q.last = p;
+		q.queued++;
+	});
+}
+
+void ask_open(writer &w, std::int64_t k)
+{
+	change(w, [&] { queue_of(w, k).asked = true; });
+}
+
+void open_segment(writer &w, std::int64_t k)
+{
+	change(w, [&] { queue_of(w, k).opened = true; });
+}
+
+void end_segment(writer &w, std::int64_t k)
+{
+	change(w, [&] { queue_of(w, k).ended = true; });
+}
+
+void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
+{
+	bool busy = static_cast<bool>(meanwhile);
+	for (;;) {
+		{
+			std::unique_lock hold(w.lock);
+			segment_queue &q = queue_of(w, k);
+			auto moved = [&] { return q.asked || q.opened || q.ended; };
+			if (!busy)
+				w.moved.wait(hold, moved);
+			if (moved())
+				return;
+		}
+		busy = meanwhile();
+	}
+}
+
+bool opened(writer &w, std::int64_t k)
+{
+	std::lock_guard hold(w.lock);
+	return queue_of(w, k).opened;
+}
+
+void write_pieces(writer &w, std::int64_t k, std::size_t n)
+{
+	for (std::size_t i = 0; i < n; i++)
+		write_piece(w, next_piece(w, k));
+}
+
+void write_segment(writer &w, std::int64_t k)
+{
+	while (piece *p = next_piece(w, k))
+		write_piece(w, p);
+}
+
+void done_segment(writer &w, std::int64_t k)
+{
+	change(w, [&] {
+		queue_of(w, k) = {};
+		w.head = k + 1;
+	});
+}
+
+void drop_segment(writer &w, std::int64_t k)
+{
+	change(w, [&] {
+		segment_queue &q = queue_of(w, k);
+		for (piece *p = q.first, *after = nullptr; p != nullptr; p = after) {
+			after = p->next;
+			give_back(w, p);
+		}
+		q.first = q.last = nullptr;
+		q.queued = 0;
+		q.ended = q.dropped = true;
+	});
+}
+
+void stop_writer(writer &w)
+{
+	change(w, [&] { w.stop = true; });
+}

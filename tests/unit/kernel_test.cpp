@@ -1,0 +1,91 @@
+#include "listing/kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// Bytes dense in the ones that matter, with pad bytes after them.
+std::string random_bytes(unsigned seed, std::size_t size)
+{
+	std::mt19937 random(seed);
+	std::string alphabet("\n V-\0x/09:", 10);
+	std::string bytes(size + 128, ' ');
+	for (char &c : bytes)
+		c = alphabet[random() % alphabet.size()];
+	return bytes;
+}
+
+// The two maps of data, made by k, in one vector; one word more than
+// each map needs shows a kernel that writes too far.
+std::vector<std::uint64_t> mapped(const kernel &k, std::string_view data)
+{
+	std::size_t words = bitmap_words(data.size()) + 1;
+	std::vector<std::uint64_t> maps(2 * words, 5);
+	std::uint64_t *at = maps.data();
+	k.map_bytes(data, {at, at + words});
+	return maps;
+}
+
+} // namespace
+
+// Says which kernels run here, by name, and which the processor lacks.
+TEST(Kernels, TheWidestIsInUse)
+{
+	const char *all[] = {"plain", "sse2", "avx2", "neon"};
+	for (const char *name : all) {
+		bool runs_here = false;
+		for (const kernel *k : kernels())
+			runs_here = runs_here || std::string(k->name) == name;
+		std::cout << "kernel " << name << (runs_here ? ": tested" : ": skipped, not built or not run here")
+			  << "\n";
+	}
+	ASSERT_FALSE(kernels().empty());
+	EXPECT_EQ(&the_kernel(), kernels().back());
+	EXPECT_STREQ(kernels().front()->name, "plain");
+}
+
+// Each kernel must give the plain loop's masks at every offset.
+TEST(Kernels, MasksAgreeWithThePlainLoop)
+{
+	std::string bytes = random_bytes(11, 1000);
+	for (std::size_t at = 0; at + 64 <= bytes.size(); at++) {
+		line_masks want = masks_plain(bytes.data() + at);
+		for (const kernel *k : kernels()) {
+			line_masks got = k->masks(bytes.data() + at);
+			ASSERT_EQ(std::tie(got.newlines, got.dashes, got.blanks, got.vs, got.digits, got.nuls),
+				  std::tie(want.newlines, want.dashes, want.blanks, want.vs, want.digits, want.nuls))
+				<< k->name << " at " << at;
+		}
+	}
+}
+
+// Each kernel must give the plain loop's maps for every length and
+// offset, and count the same runs of entry lines from every place.
+TEST(Kernels, MapsAndRunsAgreeWithThePlainLoop)
+{
+	std::string bytes = random_bytes(7, 400);
+	for (std::size_t offset = 0; offset < 64; offset++) {
+		for (std::size_t size = 0; offset + size <= 400; size += 1 + size / 16) {
+			std::string_view data = std::string_view(bytes).substr(offset, size);
+			std::vector<std::uint64_t> want = mapped(*kernels()[0], data);
+			for (const kernel *k : kernels()) {
+				std::vector<std::uint64_t> got = mapped(*k, data);
+				ASSERT_EQ(got, want) << k->name << " size " << size << " offset " << offset;
+				std::size_t words = bitmap_words(size) + 1;
+				got[words - 1] = got[2 * words - 1] = 0;
+				for (std::size_t begin = 0; begin < size; begin++) {
+					entry_run plain = kernels()[0]->count_run(data, got.data(), got.data() + words, begin);
+					entry_run run = k->count_run(data, got.data(), got.data() + words, begin);
+					ASSERT_EQ(std::tie(run.end, run.lines), std::tie(plain.end, plain.lines))
+						<< k->name << " from " << begin;
+				}
+			}
+		}
+	}
+}
