@@ -28,32 +28,32 @@ struct choice {
 	const kernel *in_use = nullptr;
 };
 
-choice &chosen()
+choice find_running()
 {
-	static choice c = [] {
-		choice made;
-		for (const kernel *k : built)
-			if (runs(k->set))
-				made.running[made.count++] = k;
-		made.in_use = made.running[made.count - 1];
-		return made;
-	}();
-	return c;
+	choice made;
+	for (const kernel *k : built)
+		if (runs(k->set))
+			made.running[made.count++] = k;
+	made.in_use = made.running[made.count - 1];
+	return made;
 }
+
+// Made before main, so that the hot loops ask for it with a plain load.
+choice chosen = find_running();
 
 } // namespace
 
 std::span<const kernel *const> kernels()
 {
-	return {chosen().running.data(), chosen().count};
+	return {chosen.running.data(), chosen.count};
 }
 
 const kernel &the_kernel()
 {
-	return *chosen().in_use;
+	return *chosen.in_use;
 }
 
 void pick_kernel(const kernel &k)
 {
-	chosen().in_use = &k;
+	chosen.in_use = &k;
 }

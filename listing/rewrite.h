@@ -249,11 +249,16 @@ rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, o
 
 void map_here(std::string_view data, const byte_maps &maps)
 {
-	for (std::size_t w = 0; w < bitmap_words(data.size()); w++) {
+	std::size_t whole = data.size() / 64;
+	for (std::size_t w = 0; w < whole; w++) {
 		line_masks m = masks_at(data.data() + 64 * w);
-		std::uint64_t within = bits_below(data.size() - 64 * w);
-		maps.newlines[w] = m.newlines & within;
-		maps.dashes[w] = m.dashes & within;
+		maps.newlines[w] = m.newlines;
+		maps.dashes[w] = m.dashes;
+	}
+	if (std::size_t rest = data.size() % 64) {
+		line_masks m = masks_at(data.data() + 64 * whole);
+		maps.newlines[whole] = m.newlines & bits_below(rest);
+		maps.dashes[whole] = m.dashes & bits_below(rest);
 	}
 }
 
