@@ -17,8 +17,6 @@ void flush(output &out)
 {
 	out.empty(out);
 	out.used = 0;
-	if (out.lost)
-		out.pending = 0;
 }
 
 void put_count_line(output &out, std::int64_t variables)

@@ -22,8 +22,8 @@ struct output {
 	// Where a variable line whose entry count is not yet known begins;
 	// the bytes from there on are not ready to be written.
 	std::optional<std::size_t> pending{};
-	// Set when that count cannot be known: the line and what follows it
-	// are never written.
+	// Set when that count cannot be known: the line and the listing's
+	// lines that follow it are never written, its diagnostics are.
 	bool lost = false;
 	// Takes the ready bytes; may put another buffer in place of bytes.
 	std::function<void(output &)> empty{};
@@ -55,9 +55,18 @@ inline std::string_view ready(const output &out)
 // write it refuses, or to standard error, whose refusal cannot be told.
 void write_stream(int fd, std::string_view bytes);
 
-// Empties the buffer through its owner. A lost variable line holds back
-// what follows it for good.
+// Empties the buffer through its owner.
 void flush(output &out);
+
+// Drops the listing's lines written since mark where a variable line
+// before them was lost.
+inline void drop_if_lost(output &out, std::size_t mark)
+{
+	if (out.lost) {
+		out.used = mark;
+		out.pending.reset();
+	}
+}
 
 // Room for one number: a sign and 19 digits.
 inline constexpr std::size_t number_room = 20;

@@ -93,10 +93,12 @@ std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 // did, past a segment's end too, once it has the lines before.
 void settle_ahead(reader &in, reader &ahead, const position &at, output &out)
 {
-	if (auto more = count_block_ahead(in, ahead))
+	if (auto more = count_block_ahead(in, ahead)) {
 		settle_variable_line(out, at.entries + *more);
-	else
+	} else {
 		out.lost = true;
+		drop_if_lost(out, *out.pending);
+	}
 }
 
 } // namespace
@@ -157,29 +159,37 @@ void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err)
 		if (!has_line_room(out)) {
 			// A block past variable 99 waits in the buffer for its count,
 			// which it gets here by reading ahead when it does not fit.
-			if (out.pending && !out.lost)
+			if (out.pending)
 				settle_ahead(in, ahead, p.at, out);
 			flush(out);
 		}
 		auto c = next_chunk(in);
 		if (!c && in.error != 0)
 			fail_read(in);
-		if (!c && out.pending && !out.lost) {
+		if (!c && out.pending) {
 			// The block runs on past in.
 			settle_ahead(in, ahead, p.at, out);
 			continue;
 		}
 		if (!c)
 			break;
+		std::size_t mark;
 		switch (classify(*c)) {
 		case kind::header:
 			if (out.pending)
 				settle_variable_line(out, p.at.entries);
 			emit_header(p, header_number(*c), in.path, out, err);
-			if (in_table(p.at.current))
+			mark = out.used;
+			if (in_table(p.at.current)) {
 				put_variable_line(out, p.at.current, (*p.counts)[p.at.current]);
-			else
+			} else {
 				put_pending_variable_line(out, p.at.current);
+				// Where both streams go to one file, diagnostics would
+				// wait behind the line, and be lost with it.
+				if (&err == &out)
+					settle_ahead(in, ahead, p.at, out);
+			}
+			drop_if_lost(out, mark);
 			break;
 		case kind::metadata:
 			break;
@@ -187,7 +197,9 @@ void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err)
 			std::int64_t room = room_left(*p.counts, p.at);
 			if (room == 0)
 				fail_changed(in.path);
+			mark = out.used;
 			p.at.entries += rewrite_entry_lines(in, *c, room, out);
+			drop_if_lost(out, mark);
 			break;
 		}
 		case kind::unrecognised:

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -197,21 +198,28 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	job<Pass> j{sh, k, s, {}, {}};
 	for (std::size_t i = 0; i < 2; i++)
 		j.buffers[i].empty = [&j, i](output &) { take_fresh(j, i); };
-	output &err = sh.merged ? j.buffers[0] : j.buffers[1];
+	std::size_t err = sh.merged ? 0 : 1;
 	try {
+		std::optional<run_failed> failure;
 		try {
-			run_pass(s.pass, in, ahead, j.buffers[0], err);
+			run_pass(s.pass, in, ahead, j.buffers[0], j.buffers[err]);
 		} catch (const run_failed &f) {
-			s.failed = true;
-			add_failure(err, f);
+			failure = f;
 		} catch (const stop_segment &) {
+		}
+		s.end = in.offset;
+		hand_in(j, 0);
+		hand_in(j, 1);
+		if (failure) {
+			// The line goes after what is ready, as main writes it.
+			s.failed = true;
+			j.buffers[err] = {{}, 0, {}, false, j.buffers[err].empty};
+			add_failure(j.buffers[err], *failure);
+			hand_in(j, err);
 		}
 	} catch (const redo_segment &) {
 		s.redo = true;
 	}
-	s.end = in.offset;
-	hand_in(j, 0);
-	hand_in(j, 1);
 	end_segment(sh.w, k);
 }
 
