@@ -30,7 +30,7 @@ pool *workers_for(conversion &c, std::int64_t bytes)
 	if (c.threads == 1 || bytes <= segment_size)
 		return nullptr;
 	if (!c.workers)
-		c.workers = make_pool(c.threads, write_stream);
+		c.workers = make_pool(c.threads, pieces_per_thread, write_stream);
 	return c.workers.get();
 }
 

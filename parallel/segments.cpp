@@ -358,16 +358,14 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 
 } // namespace
 
-std::unique_ptr<pool> make_pool(int threads, std::function<void(int, std::string_view)> write)
+std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<void(int, std::string_view)> write)
 {
 	try {
 		auto p = std::make_unique<pool>();
 		for (int n = 0; n < threads; n++)
 			p->workers.push_back(std::make_unique<worker_buffers>());
-		// About 2 MiB of pieces a thread, and those kept for the segment
-		// being written.
-		auto pieces = static_cast<std::size_t>(32 * threads + 2);
-		p->pieces = make_writer(pieces, output_size, static_cast<std::size_t>(threads) + 1, std::move(write));
+		auto n = static_cast<std::size_t>(threads);
+		p->pieces = make_writer(pieces * n, piece_size, n + 1, std::move(write));
 		return p->pieces ? std::move(p) : nullptr;
 	} catch (const std::bad_alloc &) {
 		return nullptr;

@@ -64,9 +64,14 @@ struct pool {
 	std::unique_ptr<writer> pieces;
 };
 
-// A pool for threads workers, whose pieces go out through write;
-// nothing without the memory for it.
-std::unique_ptr<pool> make_pool(int threads, std::function<void(int, std::string_view)> write);
+// About 2 MiB of pieces a thread, each written out with one call.
+inline constexpr std::size_t piece_size = std::size_t{256} * 1024;
+inline constexpr std::size_t pieces_per_thread = 8;
+
+// A pool for threads workers with so many pieces each, and those kept for
+// the segment being written, which go out through write; nothing without
+// the memory for it.
+std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<void(int, std::string_view)> write);
 
 // A pass over the segments of the input open as fd, of size bytes when
 // the pass began, or of the copy that the pass's reader makes as it reads

@@ -5,7 +5,6 @@
 namespace {
 
 constexpr std::size_t reserve = 2;
-constexpr std::size_t ahead_of_writing = 4;
 
 segment_queue &queue_of(writer &w, std::int64_t k)
 {
@@ -19,14 +18,21 @@ void give_back(writer &w, piece *p)
 	w.free_count++;
 }
 
-// Changes what the threads wait on, and wakes them to look.
+// Changes what the threads wait on, and wakes those it concerns to look:
+// the writing thread only for the segment being written.
+constexpr int nobody = 0, writing = 1, working = 2;
+
 template <typename Change> void change(writer &w, const Change &c)
 {
+	int whom;
 	{
 		std::lock_guard hold(w.lock);
-		c();
+		whom = c();
 	}
-	w.moved.notify_all();
+	if ((whom & writing) != 0)
+		w.to_write.notify_one();
+	if ((whom & working) != 0)
+		w.to_work.notify_all();
 }
 
 // The next piece of segment k, once handed in; nothing once it has
@@ -35,10 +41,9 @@ piece *next_piece(writer &w, std::int64_t k)
 {
 	std::unique_lock hold(w.lock);
 	segment_queue &q = queue_of(w, k);
-	w.moved.wait(hold, [&] { return q.first != nullptr || q.ended; });
+	w.to_write.wait(hold, [&] { return q.first != nullptr || q.ended; });
 	piece *p = q.first;
 	if (p != nullptr) {
-		q.queued--;
 		q.first = p->next;
 		if (q.first == nullptr)
 			q.last = nullptr;
@@ -51,10 +56,10 @@ void write_piece(writer &w, piece *p)
 	try {
 		w.write(p->fd, {p->bytes, p->size});
 	} catch (...) {
-		change(w, [&] { give_back(w, p); });
+		change(w, [&] { give_back(w, p); return working; });
 		throw;
 	}
-	change(w, [&] { give_back(w, p); });
+	change(w, [&] { give_back(w, p); return working; });
 }
 
 } // namespace
@@ -68,6 +73,7 @@ std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, s
 		w->write = std::move(write);
 		// Left unwritten, so that pieces never used are never paged in;
 		// the last given back is the first taken again.
+		count += reserve;
 		w->memory.reset(new char[count * piece_size]);
 		w->pieces.resize(count);
 		for (std::size_t i = count; i-- > 0;) {
@@ -101,6 +107,7 @@ void publish(writer &w, std::int64_t ready, std::int64_t segments, std::int64_t 
 		w.segments = segments;
 		w.size = size;
 		w.error = error;
+		return working;
 	});
 }
 
@@ -117,7 +124,7 @@ std::int64_t take_segment(writer &w)
 		return -1;
 	std::int64_t k = w.next++;
 	auto in_flight = static_cast<std::int64_t>(w.queues.size());
-	w.moved.wait(hold, [&] { return w.stop || k >= w.segments || (k < w.head + in_flight && k < w.ready); });
+	w.to_work.wait(hold, [&] { return w.stop || k >= w.segments || (k < w.head + in_flight && k < w.ready); });
 	return w.stop || k >= w.segments ? -1 : k;
 }
 
@@ -126,12 +133,8 @@ piece *take_piece(writer &w, std::int64_t k)
 	std::unique_lock hold(w.lock);
 	segment_queue &q = queue_of(w, k);
 	auto unheld = [&] { return k == w.head && !q.opened && !q.asked; };
-	auto may_take = [&] {
-		if (k != w.head)
-			return w.free_count > reserve;
-		return w.free_count > 0 && (!q.opened || q.queued < ahead_of_writing);
-	};
-	w.moved.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });
+	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : reserve); };
+	w.to_work.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });
 	if (w.stop || q.dropped)
 		throw writer_stopped{};
 	if (unheld())
@@ -150,27 +153,27 @@ void hand_piece(writer &w, std::int64_t k, piece *p)
 		segment_queue &q = queue_of(w, k);
 		if (p->size == 0 || q.ended) {
 			give_back(w, p);
-			return;
+			return working;
 		}
 		(q.last != nullptr ? q.last->next : q.first) = p;
 		q.last = p;
-		q.queued++;
+		return k == w.head ? writing : nobody;
 	});
 }
 
 void ask_open(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).asked = true; });
+	change(w, [&] { queue_of(w, k).asked = true; return writing; });
 }
 
 void open_segment(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).opened = true; });
+	change(w, [&] { queue_of(w, k).opened = true; return writing | working; });
 }
 
 void end_segment(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).ended = true; });
+	change(w, [&] { queue_of(w, k).ended = true; return writing; });
 }
 
 void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
@@ -182,7 +185,7 @@ void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
 			segment_queue &q = queue_of(w, k);
 			auto moved = [&] { return q.asked || q.opened || q.ended; };
 			if (!busy)
-				w.moved.wait(hold, moved);
+				w.to_write.wait(hold, moved);
 			if (moved())
 				return;
 		}
@@ -213,6 +216,7 @@ void done_segment(writer &w, std::int64_t k)
 	change(w, [&] {
 		queue_of(w, k) = {};
 		w.head = k + 1;
+		return working;
 	});
 }
 
@@ -225,12 +229,12 @@ void drop_segment(writer &w, std::int64_t k)
 			give_back(w, p);
 		}
 		q.first = q.last = nullptr;
-		q.queued = 0;
 		q.ended = q.dropped = true;
+		return working;
 	});
 }
 
 void stop_writer(writer &w)
 {
-	change(w, [&] { w.stop = true; });
+	change(w, [&] { w.stop = true; return writing | working; });
 }

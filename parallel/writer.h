@@ -7,9 +7,7 @@
 //
 // Two pieces are kept for the segment being written: a worker of a later
 // segment takes one only while more are free, so the segment that holds
-// up the rest can always go on. Its worker, once its pieces can go out,
-// waits for them to go out rather than run far ahead, so that the pieces
-// it touches stay few. Nothing here allocates but make_writer.
+// up the rest can always go on. Nothing here allocates but make_writer.
 #pragma once
 
 #include <condition_variable>
@@ -30,7 +28,6 @@ struct piece {
 struct segment_queue {
 	piece *first = nullptr; // handed in, not yet written
 	piece *last = nullptr;
-	std::size_t queued = 0;
 	bool asked = false; // its worker asks the writer to open it
 	bool opened = false;
 	bool ended = false;   // no more pieces come
@@ -43,7 +40,8 @@ struct writer {
 	std::unique_ptr<char[]> memory;
 	std::vector<piece> pieces;
 	std::mutex lock;
-	std::condition_variable moved;
+	std::condition_variable to_write; // the writing thread waits on it
+	std::condition_variable to_work;  // the workers wait on it
 	piece *free = nullptr;
 	std::size_t free_count = 0;
 	std::vector<segment_queue> queues; // segment k's is queues[k % size]
@@ -59,8 +57,9 @@ struct writer {
 // Thrown to a worker that waits on a writer that has stopped.
 struct writer_stopped {};
 
-// A writer of count pieces of piece_size bytes, for up to in_flight
-// segments at once, that writes with write; nothing without the memory.
+// A writer of count pieces of piece_size bytes, and those kept for the
+// segment being written, for up to in_flight segments at once, that
+// writes with write; nothing without the memory.
 std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, std::size_t in_flight,
 				    std::function<void(int, std::string_view)> write);
 

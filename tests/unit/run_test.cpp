@@ -48,21 +48,32 @@ void rewrite(int fd, const std::string &text)
 		throw std::runtime_error("cannot keep the time of change");
 }
 
-// Converts the listing from a file on threads threads, the file
-// rewritten between the passes as after.
-run_result converted(const std::string &before, const std::string &after, int threads)
+// How a conversion runs: on so many threads, with so many pieces a
+// worker may fill, and with both streams into one file or not.
+struct setup {
+	int threads;
+	std::size_t pieces = pieces_per_thread;
+	bool merged = false;
+};
+
+// Converts the listing from a file, the file rewritten between the
+// passes as after.
+run_result converted(const std::string &before, const std::string &after, setup how)
 {
 	std::FILE *in = std::tmpfile();
 	std::fwrite(before.data(), 1, before.size(), in);
 	std::fflush(in);
 	std::rewind(in);
-	run_result result = captured([&](output &out, output &err) {
-		std::unique_ptr<conversion> c(new conversion{fileno(in), "input", threads});
-		tally(*c, out, err);
-		if (after != before)
-			rewrite(fileno(in), after);
-		emit(*c, out, err);
-	});
+	run_result result = captured(
+		[&](output &out, output &err) {
+			std::unique_ptr<conversion> c(new conversion{fileno(in), "input", how.threads});
+			c->workers = make_pool(how.threads, how.pieces, write_stream);
+			tally(*c, out, err);
+			if (after != before)
+				rewrite(fileno(in), after);
+			emit(*c, out, err);
+		},
+		how.merged);
 	std::fclose(in);
 	return result;
 }
@@ -118,8 +129,8 @@ TEST(Convert, AListingThatChangesBetweenThePassesFails)
 	};
 	for (const auto &c : cases) {
 		run_result want{c.out, c.stops ? "File input changed while it was read\n" : "", c.stops ? 6 : 0};
-		EXPECT_EQ(converted(two, c.after, 1), want) << c.after;
-		EXPECT_EQ(converted(two, c.after, 3), want) << c.after;
+		EXPECT_EQ(converted(two, c.after, {1}), want) << c.after;
+		EXPECT_EQ(converted(two, c.after, {3}), want) << c.after;
 	}
 }
 
@@ -149,16 +160,17 @@ TEST(Convert, SeveralThreadsStopWhereOneDoes)
 		block(0, n, "-1 Variable0\n") + block(1, n, "-2\n"),
 	};
 	for (std::size_t i = 0; i < std::size(changes); i++)
-		EXPECT_EQ(converted(before, changes[i], 3), converted(before, changes[i], 1)) << "change " << i;
+		EXPECT_EQ(converted(before, changes[i], {3}), converted(before, changes[i], {1})) << "change " << i;
 }
 
 // Listings of several segments and reads, in every build: newlines at
 // every place of a word and of a read, entry lines before the first
 // header, blocks past variable 99 across seams and one whose output
-// outgrows the output buffer, and empty lines, each reported twice. One
-// thread and three give the plain conversion's bytes, and the calling
-// thread takes every segment as a worker left it, from a file and from a
-// pipe.
+// outgrows the output buffer, and empty lines, each reported twice. Any
+// threads give the plain conversion's bytes, with pieces to spare or
+// with no more than those kept for the segment being written, and the
+// calling thread takes every segment as a worker left it, from a file and
+// from a pipe; both streams into one file give one thread's bytes.
 TEST(Convert, AgreesWithThePlainConversion)
 {
 	const std::size_t size = 3 * std::max<std::size_t>(read_size, segment_size);
@@ -181,11 +193,15 @@ TEST(Convert, AgreesWithThePlainConversion)
 	for (const std::string &listing :
 	     {"VAR Variable0\n" + lines, lines + "VAR Variable0\n" + lines, past_99, blanks}) {
 		run_result want = reference_run(listing);
-		EXPECT_EQ(converted(listing, listing, 1), want);
+		EXPECT_EQ(converted(listing, listing, {1}), want);
 		std::int64_t redone = segments_redone();
-		EXPECT_EQ(converted(listing, listing, 3), want);
+		for (setup how : {setup{3}, setup{16, 0}, setup{2, 1}})
+			EXPECT_EQ(converted(listing, listing, how), want) << how.threads << " threads, " << how.pieces;
 		EXPECT_EQ(piped(listing, 1), want);
 		EXPECT_EQ(piped(listing, 3), want);
+		run_result one_file = converted(listing, listing, {1, pieces_per_thread, true});
+		for (setup how : {setup{3, pieces_per_thread, true}, setup{16, 0, true}})
+			EXPECT_EQ(converted(listing, listing, how), one_file) << how.threads << " threads, " << how.pieces;
 		EXPECT_EQ(segments_redone(), redone);
 	}
 }
