@@ -38,7 +38,9 @@ ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset);
 // refused the rest, with errno telling why.
 std::size_t write_all(int fd, std::string_view bytes);
 
-// Whether two file descriptors write to the same file, pipe or terminal.
+// Whether two file descriptors write to one file, pipe or terminal, where
+// the order of their bytes together is kept; a device that keeps nothing,
+// as /dev/null, keeps no order.
 bool same_file(int a, int b);
 
 // Lets a pipe hold more, where the system allows it, so that its writer

@@ -61,7 +61,7 @@ bool same_file(int a, int b)
 {
 	struct stat first, second;
 	return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-	       first.st_ino == second.st_ino;
+	       first.st_ino == second.st_ino && (!S_ISCHR(first.st_mode) || isatty(a) != 0);
 }
 
 ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t offset)

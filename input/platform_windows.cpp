@@ -123,7 +123,8 @@ ssize_t write_once(int fd, const char *bytes, std::size_t size)
 	return _write(fd, bytes, static_cast<unsigned>(std::min<std::size_t>(size, std::size_t{1} << 30)));
 }
 
-// Files alone are told apart; a pipe or a console is taken as its own.
+// Files alone are told apart; a pipe, a console or NUL is taken as its
+// own.
 bool same_file(int a, int b)
 {
 	BY_HANDLE_FILE_INFORMATION first, second;
