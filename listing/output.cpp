@@ -58,17 +58,6 @@ void settle_variable_line(output &out, std::int64_t entries)
 	out.pending.reset();
 }
 
-namespace {
-
-void add(output &err, std::string_view text)
-{
-	if (err.bytes.size() - err.used < text.size())
-		flush(err);
-	err.used += text.copy(err.bytes.data() + err.used, text.size());
-}
-
-} // namespace
-
 void report_unrecognised(output &err, std::string_view chunk)
 {
 	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
@@ -80,9 +69,4 @@ void report_unrecognised(output &err, std::string_view chunk)
 	at = std::copy(chunk.begin(), chunk.end(), at);
 	*at++ = '\n';
 	err.used = static_cast<std::size_t>(at - err.bytes.data());
-}
-
-void add_failure(output &err, const run_failed &failure)
-{
-	add(err, failure.line());
 }

@@ -96,9 +96,6 @@ void settle_variable_line(output &out, std::int64_t entries);
 // the buffer first where it lacks the room.
 void report_unrecognised(output &err, std::string_view chunk);
 
-// Adds the line of a failure, likewise.
-void add_failure(output &err, const run_failed &failure);
-
 // How much of a text process has rewritten.
 struct rewritten {
 	std::size_t bytes;

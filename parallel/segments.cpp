@@ -67,7 +67,7 @@ template <typename Pass> struct slot {
 	bounds b;
 	Pass pass;                   // where the worker's pass stands; its seam
 	std::size_t lead_pieces = 0; // handed in before the seam
-	bool failed = false;         // its pass ended the run; its pieces end with why
+	std::optional<run_failed> failure; // why its pass ended the run, after its pieces
 	bool redo = false;           // what it found cannot be taken as it is
 	std::int64_t end = 0;        // where its reading ended
 };
@@ -186,7 +186,9 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	worker_buffers &own = *sh.workers.workers[static_cast<std::size_t>(n)];
 	input_end known = known_end(sh.w);
 	int input = sh.input();
-	s = {bound(input, known.segments, k), sh.fresh};
+	s = {};
+	s.b = bound(input, known.segments, k);
+	s.pass = sh.fresh;
 	// A copy made as the pass reads ends where it is known to, for good,
 	// and a segment that reaches its end ends short where the copy does.
 	if (sh.like.in_turn && s.b.to >= known.size) {
@@ -198,28 +200,17 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	job<Pass> j{sh, k, s, {}, {}};
 	for (std::size_t i = 0; i < 2; i++)
 		j.buffers[i].empty = [&j, i](output &) { take_fresh(j, i); };
-	std::size_t err = sh.merged ? 0 : 1;
 	try {
-		std::optional<run_failed> failure;
-		try {
-			run_pass(s.pass, in, ahead, j.buffers[0], j.buffers[err]);
-		} catch (const run_failed &f) {
-			failure = f;
-		} catch (const stop_segment &) {
-		}
-		s.end = in.offset;
-		hand_in(j, 0);
-		hand_in(j, 1);
-		if (failure) {
-			// The line goes after what is ready, as main writes it.
-			s.failed = true;
-			j.buffers[err] = {{}, 0, {}, false, j.buffers[err].empty};
-			add_failure(j.buffers[err], *failure);
-			hand_in(j, err);
-		}
+		run_pass(s.pass, in, ahead, j.buffers[0], j.buffers[sh.merged ? 0 : 1]);
+	} catch (const run_failed &f) {
+		s.failure = f;
 	} catch (const redo_segment &) {
 		s.redo = true;
+	} catch (const stop_segment &) {
 	}
+	s.end = in.offset;
+	hand_in(j, 0);
+	hand_in(j, 1);
 	end_segment(sh.w, k);
 }
 
@@ -242,8 +233,8 @@ template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, const char 
 		open_segment(sh.w, k);
 	}
 	write_segment(sh.w, k);
-	if (s.failed)
-		throw run_failed{{}, 0};
+	if (s.failure)
+		throw *s.failure;
 	if (s.pass.at.index != unknown)
 		take_state(p, s.pass);
 	done_segment(sh.w, k);
