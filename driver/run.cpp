@@ -45,13 +45,24 @@ void tally(conversion &c, output &out, output &err)
 		c.pass.in_turn = true;
 	}
 	c.before = stamp_of(c.fd);
-	// A file is tallied in segments, and so is the copy of what cannot be
-	// reread, as it is made, however long it turns out to be.
-	if (pool *p = workers_for(c, c.pass.in_turn ? no_end : c.before.size)) {
-		c.tallied = run_segments(*p, c.tally, c.pass, c.ahead, out, err, c.fd, c.before.size);
-	} else {
-		run_pass(c.tally, c.pass, c.ahead, out, err);
-		c.tallied = c.pass.offset;
+	try {
+		// A file is tallied in segments, and so is the copy of what cannot
+		// be reread, as it is made, however long it turns out to be.
+		if (pool *p = workers_for(c, c.pass.in_turn ? no_end : c.before.size)) {
+			c.tallied = run_segments(*p, c.tally, c.pass, c.ahead, out, err, c.fd, c.before.size);
+		} else {
+			run_pass(c.tally, c.pass, c.ahead, out, err);
+			c.tallied = c.pass.offset;
+		}
+	} catch (const run_failed &) {
+		// A listing that breaks in a compressed file may be corrupt data
+		// that the stream's own checks find further on: they name it.
+		// The copy may have met them already.
+		decompressor *unpack = c.copied.unpack.get();
+		int error = c.copied.error;
+		if (unpack != nullptr && (error == not_decompressed || (error == 0 && !decompress_to_end(*unpack))))
+			fail("Could not read file %s: %s\n", c.path, why(*unpack));
+		throw;
 	}
 	finish(c.tally, c.path);
 	flush(err);

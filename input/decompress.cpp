@@ -46,7 +46,8 @@ struct decompressor {
 	std::int64_t offset = 0; // of the next byte to read
 	read_in_turn in_turn;    // for input that cannot be reread
 	bool input_ended = false;
-	bool whole = false; // the input so far ends where a stream ends
+	bool whole = false;  // the input so far ends where a stream ends
+	bool padded = false; // zero bytes followed the last stream
 	const char *reason = nullptr;
 	std::array<char, std::size_t{64} * 1024> input;
 	// The library fills this whole each time, so that what it makes, and
@@ -138,6 +139,28 @@ ssize_t read_input(decompressor &d)
 	return d.whole ? 0 : failed(d, cut_short);
 }
 
+// Where a stream of a format that allows zero bytes after its last one
+// has ended: 1 where another stream follows, whose first byte is lead, at
+// next; 0 at the end of the file, any zero bytes before it passed over;
+// -1 for any other byte, or a read that fails.
+template <typename Byte, typename Size>
+[[maybe_unused]] ssize_t between_streams(decompressor &d, Byte *&next, Size &available, char lead)
+{
+	for (;;) {
+		for (; available > 0 && *next == 0; next++, available--)
+			d.padded = true;
+		if (available > 0)
+			return !d.padded && *next == static_cast<Byte>(lead)
+				       ? 1
+				       : failed(d, "bytes after the compressed data");
+		ssize_t n = read_input(d);
+		if (n <= 0)
+			return n;
+		next = reinterpret_cast<Byte *>(d.input.data());
+		available = static_cast<Size>(n);
+	}
+}
+
 #ifdef VBLOCKS_ZLIB
 ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 {
@@ -150,6 +173,10 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 			// Members follow one another, as gzip writes them.
 			d.whole = true;
 			inflateReset(&z);
+			ssize_t next = between_streams(d, z.next_in, z.avail_in, '\x1f');
+			if (next <= 0)
+				return next == 0 ? static_cast<ssize_t>(size - z.avail_out)
+						 : failed(d, d.reason, size - z.avail_out);
 		} else if (r == Z_OK) {
 			d.whole = false;
 		} else if (r != Z_BUF_ERROR || z.avail_in > 0) {
@@ -201,9 +228,13 @@ ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
 		}
 		if (!d.next_stream) {
 			int r = BZ2_bzDecompress(&b);
-			if (r == BZ_STREAM_END)
+			if (r == BZ_STREAM_END) {
 				d.next_stream = d.whole = true;
-			else if (r != BZ_OK)
+				ssize_t next = between_streams(d, b.next_in, b.avail_in, 'B');
+				if (next <= 0)
+					return next == 0 ? static_cast<ssize_t>(size - b.avail_out)
+							 : failed(d, d.reason, size - b.avail_out);
+			} else if (r != BZ_OK)
 				return failed(d, bzip2_reason(r), size - b.avail_out);
 		}
 		if (b.avail_out < size)
@@ -324,12 +355,27 @@ const library *library_of(format f)
 
 } // namespace
 
+// A zstd file may begin with a skippable frame, whose magic number is any
+// of 0x184D2A50 to 0x184D2A5F.
+bool skippable_frame(std::string_view data)
+{
+	return data.size() >= 4 && (data[0] & 0xf0) == 0x50 && data.substr(1, 3) == "\x2a\x4d\x18"sv;
+}
+
 format format_of(std::string_view data)
 {
 	for (const known_format &k : formats)
 		if (data.starts_with(k.magic) && (k.f != format::bzip2 || bzip2_header(data)))
 			return k.f;
-	return format::none;
+	return skippable_frame(data) ? format::zstd : format::none;
+}
+
+bool decompress_to_end(decompressor &d)
+{
+	ssize_t n;
+	while (d.reason == nullptr && (n = d.lib->some(d, d.output.data(), d.output.size())) > 0)
+		d.made = d.taken = 0;
+	return d.reason == nullptr;
 }
 
 decompressing start_decompressing(int fd, format f, const char *path, read_in_turn in_turn)

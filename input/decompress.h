@@ -41,3 +41,7 @@ decompressing start_decompressing(int fd, format f, const char *path, read_in_tu
 // why telling.
 ssize_t decompress(decompressor &d, char *bytes, std::size_t size);
 const char *why(const decompressor &d);
+
+// Reads the rest of the file for its own checks, the listing it holds
+// unread: whether they pass.
+bool decompress_to_end(decompressor &d);

@@ -27,13 +27,16 @@ inline line_masks masks_neon(const char *text)
 		b[part] = vld1q_u8(bytes + 16 * part);
 	auto equal = [&](std::uint8_t c) {
 		uint8x16_t to = vdupq_n_u8(c);
-		const uint8x16_t hits[4] = {vceqq_u8(b[0], to), vceqq_u8(b[1], to), vceqq_u8(b[2], to), vceqq_u8(b[3], to)};
+		const uint8x16_t hits[4] = {
+			vceqq_u8(b[0], to), vceqq_u8(b[1], to), vceqq_u8(b[2], to), vceqq_u8(b[3], to)};
 		return bits_neon(hits);
 	};
 	// '0' to '9' are the ten lowest bytes once '0' is taken away.
 	const uint8x16_t zero = vdupq_n_u8('0');
 	const uint8x16_t ten = vdupq_n_u8(10);
-	const uint8x16_t digits[4] = {vcltq_u8(vsubq_u8(b[0], zero), ten), vcltq_u8(vsubq_u8(b[1], zero), ten),
-				      vcltq_u8(vsubq_u8(b[2], zero), ten), vcltq_u8(vsubq_u8(b[3], zero), ten)};
+	const uint8x16_t digits[4] = {vcltq_u8(vsubq_u8(b[0], zero), ten),
+				      vcltq_u8(vsubq_u8(b[1], zero), ten),
+				      vcltq_u8(vsubq_u8(b[2], zero), ten),
+				      vcltq_u8(vsubq_u8(b[3], zero), ten)};
 	return {equal('\n'), equal('-'), equal(' '), equal('V'), bits_neon(digits), equal('\0')};
 }

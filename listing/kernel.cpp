@@ -12,13 +12,13 @@ extern const kernel kernel_neon;
 namespace {
 
 // Every kernel the build holds, narrowest first.
-constexpr std::array built{
+constexpr std::array built
+{
 	&kernel_plain,
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
-	&kernel_sse2,
-	&kernel_avx2,
+		&kernel_sse2, &kernel_avx2,
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)
-	&kernel_neon,
+		&kernel_neon,
 #endif
 };
 

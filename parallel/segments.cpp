@@ -65,11 +65,11 @@ bounds bound(int fd, std::int64_t segments, std::int64_t k)
 // A segment as its worker leaves it for the joiner.
 template <typename Pass> struct slot {
 	bounds b;
-	Pass pass;                   // where the worker's pass stands; its seam
-	std::size_t lead_pieces = 0; // handed in before the seam
+	Pass pass;                         // where the worker's pass stands; its seam
+	std::size_t lead_pieces = 0;       // handed in before the seam
 	std::optional<run_failed> failure; // why its pass ended the run, after its pieces
-	bool redo = false;           // what it found cannot be taken as it is
-	std::int64_t end = 0;        // where its reading ended
+	bool redo = false;                 // what it found cannot be taken as it is
+	std::int64_t end = 0;              // where its reading ended
 };
 
 struct redo_segment {};
@@ -363,16 +363,16 @@ std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<v
 	}
 }
 
-std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err,
-			  int fd, std::int64_t size)
+std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
+			  std::int64_t size)
 {
 	tally_pass fresh;
 	fresh.at.index = unknown;
 	return run(workers, p, fresh, pass, ahead, out, err, fd, size);
 }
 
-std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err,
-			  int fd, std::int64_t size)
+std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
+			  std::int64_t size)
 {
 	const emit_pass fresh{p.counts, p.headers, {-1, unknown, 0}, {}};
 	return run(workers, p, fresh, pass, ahead, out, err, fd, size);

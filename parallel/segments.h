@@ -78,10 +78,10 @@ std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<v
 // input in turn; p, pass and ahead are the calling thread's, out and err
 // its buffers (err is out where both go to one file). Returns the bytes
 // read.
-std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err,
-			  int fd, std::int64_t size);
-std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err,
-			  int fd, std::int64_t size);
+std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
+			  std::int64_t size);
+std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
+			  std::int64_t size);
 
 // How many segments the calling thread has done again because what a
 // worker found could not be taken: none, for a file that does not change.

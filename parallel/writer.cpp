@@ -56,10 +56,16 @@ void write_piece(writer &w, piece *p)
 	try {
 		w.write(p->fd, {p->bytes, p->size});
 	} catch (...) {
-		change(w, [&] { give_back(w, p); return working; });
+		change(w, [&] {
+			give_back(w, p);
+			return working;
+		});
 		throw;
 	}
-	change(w, [&] { give_back(w, p); return working; });
+	change(w, [&] {
+		give_back(w, p);
+		return working;
+	});
 }
 
 } // namespace
@@ -163,17 +169,26 @@ void hand_piece(writer &w, std::int64_t k, piece *p)
 
 void ask_open(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).asked = true; return writing; });
+	change(w, [&] {
+		queue_of(w, k).asked = true;
+		return writing;
+	});
 }
 
 void open_segment(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).opened = true; return writing | working; });
+	change(w, [&] {
+		queue_of(w, k).opened = true;
+		return writing | working;
+	});
 }
 
 void end_segment(writer &w, std::int64_t k)
 {
-	change(w, [&] { queue_of(w, k).ended = true; return writing; });
+	change(w, [&] {
+		queue_of(w, k).ended = true;
+		return writing;
+	});
 }
 
 void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
@@ -236,5 +251,8 @@ void drop_segment(writer &w, std::int64_t k)
 
 void stop_writer(writer &w)
 {
-	change(w, [&] { w.stop = true; return writing | working; });
+	change(w, [&] {
+		w.stop = true;
+		return writing | working;
+	});
 }

@@ -80,7 +80,8 @@ TEST(Kernels, MapsAndRunsAgreeWithThePlainLoop)
 				std::size_t words = bitmap_words(size) + 1;
 				got[words - 1] = got[2 * words - 1] = 0;
 				for (std::size_t begin = 0; begin < size; begin++) {
-					entry_run plain = kernels()[0]->count_run(data, got.data(), got.data() + words, begin);
+					entry_run plain =
+						kernels()[0]->count_run(data, got.data(), got.data() + words, begin);
 					entry_run run = k->count_run(data, got.data(), got.data() + words, begin);
 					ASSERT_EQ(std::tie(run.end, run.lines), std::tie(plain.end, plain.lines))
 						<< k->name << " from " << begin;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -163,6 +164,71 @@ TEST(Convert, SeveralThreadsStopWhereOneDoes)
 		EXPECT_EQ(converted(before, changes[i], {3}), converted(before, changes[i], {1})) << "change " << i;
 }
 
+// A file that grows between the passes, whose last line has no newline
+// and begins in an earlier segment's share, in a block before and past
+// variable 99: however it grows, several threads give one thread's bytes.
+TEST(Convert, AFileThatGrowsGivesOneThreadsBytes)
+{
+	std::string open_line = "-" + std::string(2 * segment_size + segment_size / 3, 'x');
+	std::string past_99;
+	for (int v = 0; v <= 100; v++)
+		past_99 += "VAR Variable" + std::to_string(v) + "\n-1\n";
+	for (const std::string &before : {"VAR Variable0\n" + open_line, past_99 + open_line}) {
+		for (std::string grown : {"-1", "\n", "-1\n", "VAR Variable1\n", "y\n-2 Variable3\n"}) {
+			std::string after = before + grown;
+			EXPECT_EQ(converted(before, after, {3}), converted(before, after, {1})) << grown;
+		}
+	}
+}
+
+// Appends, overwrites and truncations at random places between the
+// passes: several threads stop where one thread stops, with its bytes.
+TEST(Convert, RandomChangesGiveOneThreadsBytes)
+{
+	std::mt19937 random(5);
+	std::string before;
+	for (int v = 0; before.size() < 3 * segment_size + segment_size / 2; v++) {
+		before += "VAR Variable" + std::to_string(v) + "\n";
+		for (int i = 0; i < 3000; i++)
+			before.append(i % 500 == 9 ? std::string() : std::to_string(-i - 1))
+				.append(i % 500 == 9 ? "" : " Variable" + std::to_string(v))
+				.append("\n");
+	}
+	const std::string_view pieces[] = {"-1\n", "\n", "VAR Variable2\n", "no kind\n", "-7", "META\n"};
+	for (int change = 0; change < 24; change++) {
+		std::string after = before;
+		std::size_t at = random() % after.size();
+		std::string text;
+		for (unsigned n = random() % 40; n-- > 0;)
+			text += pieces[random() % std::size(pieces)];
+		if (change % 3 == 0)
+			after += text;
+		else if (change % 3 == 1)
+			after.replace(at, std::min(text.size(), after.size() - at), text);
+		else
+			after.resize(at);
+		EXPECT_EQ(converted(before, after, {3}), converted(before, after, {1})) << "change " << change;
+	}
+}
+
+// The most threads over more segments than threads, with pieces to spare
+// and with none, apart and into one file.
+TEST(Convert, SixteenThreadsOverEighteenSegments)
+{
+	std::string listing;
+	for (int v = 0; listing.size() < 18 * segment_size; v++) {
+		listing += "VAR Variable" + std::to_string(v) + "\n";
+		for (int i = 0; i < 2000; i++)
+			listing.append(i % 700 == 3 ? std::string("no kind") : std::to_string(-i))
+				.append(" Variable1\n");
+	}
+	for (bool merged : {false, true}) {
+		run_result one = converted(listing, listing, {1, pieces_per_thread, merged});
+		EXPECT_EQ(converted(listing, listing, {16, pieces_per_thread, merged}), one);
+		EXPECT_EQ(converted(listing, listing, {16, 0, merged}), one);
+	}
+}
+
 // Listings of several segments and reads, in every build: newlines at
 // every place of a word and of a read, entry lines before the first
 // header, blocks past variable 99 across seams and one whose output
@@ -201,7 +267,8 @@ TEST(Convert, AgreesWithThePlainConversion)
 		EXPECT_EQ(piped(listing, 3), want);
 		run_result one_file = converted(listing, listing, {1, pieces_per_thread, true});
 		for (setup how : {setup{3, pieces_per_thread, true}, setup{16, 0, true}})
-			EXPECT_EQ(converted(listing, listing, how), one_file) << how.threads << " threads, " << how.pieces;
+			EXPECT_EQ(converted(listing, listing, how), one_file)
+				<< how.threads << " threads, " << how.pieces;
 		EXPECT_EQ(segments_redone(), redone);
 	}
 }

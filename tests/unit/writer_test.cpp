@@ -27,8 +27,9 @@ std::string label(std::int64_t k, int i)
 std::string written(std::size_t pool, int workers, std::int64_t segments, int pieces, std::int64_t dropped = -1)
 {
 	std::string out;
-	auto w = make_writer(pool, 16, static_cast<std::size_t>(workers) + 1,
-			     [&out](int, std::string_view bytes) { out.append(bytes); });
+	auto w = make_writer(pool, 16, static_cast<std::size_t>(workers) + 1, [&out](int, std::string_view bytes) {
+		out.append(bytes);
+	});
 	restart(*w, segments, segments, 0);
 	std::vector<std::thread> threads;
 	for (int n = 0; n < workers; n++) {
@@ -108,7 +109,8 @@ TEST(Writer, WritesPiecesInTheirOrder)
 	} cases[] = {{62, 3, 40, 5}, {1, 8, 30, 9}, {0, 16, 20, 3}, {3, 1, 10, 12}};
 	for (const auto &c : cases) {
 		for (int run = 0; run < 20; run++) {
-			ASSERT_EQ(within_a_minute(c.pool, c.workers, c.segments, c.pieces), in_order(c.segments, c.pieces))
+			ASSERT_EQ(within_a_minute(c.pool, c.workers, c.segments, c.pieces),
+				  in_order(c.segments, c.pieces))
 				<< c.pool << " pieces, " << c.workers << " workers";
 		}
 	}
