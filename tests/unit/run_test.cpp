@@ -181,6 +181,22 @@ TEST(Convert, AFileThatGrowsGivesOneThreadsBytes)
 	}
 }
 
+// A header that became an entry line between the passes, at the start of
+// a segment whose worker fills more pieces before its first header than
+// a pool of few may lend it: the worker, in its turn, finds that those
+// lines do not fit in their block, and leaves the segment to be done
+// again, which stops where one thread stops.
+TEST(Convert, AWorkerInItsTurnStopsWhereOneThreadDoes)
+{
+	std::string entries;
+	while (entries.size() < static_cast<std::size_t>(segment_size) + 1000)
+		entries += "-12 Variable9\n";
+	std::string before = "VAR Variable0\n" + entries + "VAR Variable1\n" + entries + entries + entries;
+	std::string after = before;
+	after.replace(before.find("VAR Variable1\n"), 14, "-12 Variable9\n");
+	EXPECT_EQ(converted(before, after, {2, 1}), converted(before, after, {1}));
+}
+
 // Appends, overwrites and truncations at random places between the
 // passes: several threads stop where one thread stops, with its bytes.
 TEST(Convert, RandomChangesGiveOneThreadsBytes)
@@ -322,6 +338,10 @@ TEST(Formats, KnownByTheirMagicNumbers)
 		 format::none},
 		{"\x28\xb5\x2f\xfd"sv, format::zstd},
 		{"\x28\xb5\x2f"sv, format::none},
+		{"\x50\x2a\x4d\x18\0\0\0\0"sv, format::zstd},
+		{"\x5f\x2a\x4d\x18"sv, format::zstd},
+		{"\x60\x2a\x4d\x18"sv, format::none},
+		{"\x50\x2a\x4d"sv, format::none},
 		{"VAR Variable0\n"sv, format::none},
 		{""sv, format::none},
 	};
