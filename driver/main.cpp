@@ -9,6 +9,7 @@
 
 #include "driver/run.h"
 #include "input/platform.h"
+#include "listing/kernel.h"
 
 namespace {
 
@@ -49,6 +50,10 @@ int main(int argc, char *argv[])
 		if (argc != 2)
 			fail("Usage: vblocks inFile\n");
 		int threads = thread_count();
+		// Tests and comparisons cap the kernel.
+		const char *kernel = std::getenv("VBLOCKS_KERNEL");
+		if (kernel != nullptr && *kernel != '\0' && !cap_kernel(kernel))
+			fail("VBLOCKS_KERNEL must be plain, sse2, avx2, avx512 or neon, not \"%s\"\n", kernel);
 		// "-" is standard input, and "./-" a file of that name.
 		std::FILE *in = std::strcmp(argv[1], "-") == 0 ? stdin : open_input(argv[1]);
 		if (in == nullptr)

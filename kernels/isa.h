@@ -2,7 +2,7 @@
 // this processor runs. The processor is asked here alone, once.
 #pragma once
 
-enum class isa { plain, sse2, avx2, neon };
+enum class isa { plain, sse2, avx2, avx512, neon };
 
 // Whether the build holds a kernel for set and the processor runs it.
 bool runs(isa set);

@@ -63,9 +63,12 @@ struct kernel {
 // last.
 std::span<const kernel *const> kernels();
 
-// The kernel in use: the widest, unless one was picked.
+// The kernel in use: the widest this processor runs but AVX-512, unless
+// one was picked, or capped by the name of a set (plain, sse2 or neon,
+// avx2, avx512): the widest it runs up to that. false for a name of none.
 const kernel &the_kernel();
 void pick_kernel(const kernel &k);
+bool cap_kernel(std::string_view set);
 
 inline rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {

@@ -15,6 +15,7 @@
 
 #include "driver/run.h"
 #include "input/decompress.h"
+#include "listing/kernel.h"
 #include "parallel/segments.h"
 #include "tests/captured.h"
 #include "tests/reference.h"
@@ -52,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		std::abort();
 	if (converted(file, 3, 0, true) != converted(file, 1, 0, true))
 		std::abort();
+	// Every kernel the processor runs gives the same bytes.
+	const kernel &in_use = the_kernel();
+	for (const kernel *k : kernels()) {
+		pick_kernel(*k);
+		if (converted(file, 3) != one)
+			std::abort();
+	}
+	pick_kernel(in_use);
 	std::fclose(file);
 	return 0;
 }

@@ -34,10 +34,11 @@ std::vector<std::uint64_t> mapped(const kernel &k, std::string_view data)
 
 } // namespace
 
-// Says which kernels run here, by name, and which the processor lacks.
+// Says which kernels run here, by name, and which the processor lacks;
+// the widest but AVX-512 is in use, and a cap picks the widest up to it.
 TEST(Kernels, TheWidestIsInUse)
 {
-	const char *all[] = {"plain", "sse2", "avx2", "neon"};
+	const char *all[] = {"plain", "sse2", "avx2", "avx512", "neon"};
 	for (const char *name : all) {
 		bool runs_here = false;
 		for (const kernel *k : kernels())
@@ -46,8 +47,16 @@ TEST(Kernels, TheWidestIsInUse)
 			  << "\n";
 	}
 	ASSERT_FALSE(kernels().empty());
-	EXPECT_EQ(&the_kernel(), kernels().back());
+	const kernel *widest = kernels().back();
+	EXPECT_EQ(&the_kernel(), widest->set == isa::avx512 ? kernels()[kernels().size() - 2] : widest);
 	EXPECT_STREQ(kernels().front()->name, "plain");
+	const kernel &before = the_kernel();
+	EXPECT_TRUE(cap_kernel("plain"));
+	EXPECT_EQ(&the_kernel(), kernels().front());
+	EXPECT_TRUE(cap_kernel("avx512"));
+	EXPECT_EQ(&the_kernel(), widest);
+	EXPECT_FALSE(cap_kernel("avx3"));
+	pick_kernel(before);
 }
 
 // Each kernel must give the plain loop's masks at every offset.
