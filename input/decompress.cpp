@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "input/fail.h"
@@ -140,22 +141,24 @@ ssize_t read_input(decompressor &d)
 }
 
 // Where a stream of a format that allows zero bytes after its last one
-// has ended: 1 where another stream follows, whose first byte is lead, at
-// next; 0 at the end of the file, any zero bytes before it passed over;
-// -1 for any other byte, or a read that fails.
+// has ended, made bytes after the call began: nothing where another
+// stream follows, whose first byte is lead, at next; else what the call
+// returns: at the end of the file, any zero bytes before it passed over,
+// the bytes made; for any other byte, or a read that fails, the end.
 template <typename Byte, typename Size>
-[[maybe_unused]] ssize_t between_streams(decompressor &d, Byte *&next, Size &available, char lead)
+[[maybe_unused]] std::optional<ssize_t> after_stream(decompressor &d, Byte *&next, Size &available, char lead,
+						     std::size_t made)
 {
 	for (;;) {
 		for (; available > 0 && *next == 0; next++, available--)
 			d.padded = true;
+		if (available > 0 && (d.padded || *next != static_cast<Byte>(lead)))
+			return failed(d, "bytes after the compressed data", made);
 		if (available > 0)
-			return !d.padded && *next == static_cast<Byte>(lead)
-				       ? 1
-				       : failed(d, "bytes after the compressed data");
+			return std::nullopt;
 		ssize_t n = read_input(d);
 		if (n <= 0)
-			return n;
+			return n == 0 ? static_cast<ssize_t>(made) : failed(d, d.reason, made);
 		next = reinterpret_cast<Byte *>(d.input.data());
 		available = static_cast<Size>(n);
 	}
@@ -173,10 +176,8 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 			// Members follow one another, as gzip writes them.
 			d.whole = true;
 			inflateReset(&z);
-			ssize_t next = between_streams(d, z.next_in, z.avail_in, '\x1f');
-			if (next <= 0)
-				return next == 0 ? static_cast<ssize_t>(size - z.avail_out)
-						 : failed(d, d.reason, size - z.avail_out);
+			if (auto end = after_stream(d, z.next_in, z.avail_in, '\x1f', size - z.avail_out))
+				return *end;
 		} else if (r == Z_OK) {
 			d.whole = false;
 		} else if (r != Z_BUF_ERROR || z.avail_in > 0) {
@@ -230,10 +231,8 @@ ssize_t bunzip_some(decompressor &d, char *bytes, std::size_t size)
 			int r = BZ2_bzDecompress(&b);
 			if (r == BZ_STREAM_END) {
 				d.next_stream = d.whole = true;
-				ssize_t next = between_streams(d, b.next_in, b.avail_in, 'B');
-				if (next <= 0)
-					return next == 0 ? static_cast<ssize_t>(size - b.avail_out)
-							 : failed(d, d.reason, size - b.avail_out);
+				if (auto end = after_stream(d, b.next_in, b.avail_in, 'B', size - b.avail_out))
+					return *end;
 			} else if (r != BZ_OK)
 				return failed(d, bzip2_reason(r), size - b.avail_out);
 		}

@@ -141,7 +141,7 @@ template <typename Pass> void join_in_turn(job<Pass> &j)
 		throw redo_segment{};
 	j.sh.joined.at.entries += lead;
 	j.s.pass.at = j.sh.joined.at;
-	open_segment(j.sh.w, j.k);
+	mark(j.sh.w, j.k, &segment_queue::opened);
 }
 
 // Asks for the segment to be opened once its seam is kept: the pieces
@@ -151,7 +151,7 @@ template <typename Pass> void ask_once_seamed(job<Pass> &j)
 	if (j.s.pass.s.header && !j.asked) {
 		j.s.lead_pieces = j.handed;
 		j.asked = true;
-		ask_open(j.sh.w, j.k);
+		mark(j.sh.w, j.k, &segment_queue::asked);
 	}
 }
 
@@ -211,17 +211,17 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	s.end = in.offset;
 	hand_in(j, 0);
 	hand_in(j, 1);
-	end_segment(sh.w, k);
+	mark(sh.w, k, &segment_queue::ended);
 }
 
 // Writes segment k after all before it, and takes what its worker found
 // into where the pass stands; false, writing nothing of it, when that
 // cannot be taken as it is.
-template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, const char *path)
+template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, bool opened, const char *path)
 {
 	slot<Pass> &s = sh.at(k);
 	Pass &p = sh.joined;
-	if (!opened(sh.w, k)) {
+	if (!opened) {
 		std::int64_t lead = s.pass.s.header ? s.pass.s.lead_in : s.pass.at.entries;
 		if (s.redo || lead > lead_in_room(p))
 			return false;
@@ -230,7 +230,7 @@ template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, const char 
 			write_pieces(sh.w, k, s.lead_pieces);
 			cross_header(p, s.pass.s.first, path);
 		}
-		open_segment(sh.w, k);
+		mark(sh.w, k, &segment_queue::opened);
 	}
 	write_segment(sh.w, k);
 	if (s.failure)
@@ -312,7 +312,7 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 		}
 		// Only this thread changes how many segments there are.
 		for (std::int64_t k = 0; !threads.empty() && k < known_end(w).segments; k++) {
-			await(w, k, make_more);
+			bool opened = await(w, k, make_more);
 			slot<Pass> &s = sh.at(k);
 			if (s.b.error == copy_dropped) {
 				// A compressed file whose copy ends short: the calling
@@ -325,7 +325,7 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 				end = pass.offset;
 				break;
 			}
-			if (!join(sh, k, pass.path)) {
+			if (!join(sh, k, opened, pass.path)) {
 				// The lines before the segment's first header do not fit
 				// in their block: the listing changed since the tally.
 				// Done again where the pass stands, the segment stops

@@ -1,5 +1,6 @@
 #include "parallel/writer.h"
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -51,21 +52,22 @@ piece *next_piece(writer &w, std::int64_t k)
 	return p;
 }
 
+// Writes a piece, which goes back to the pool whether or not the write
+// ends the run.
 void write_piece(writer &w, piece *p)
 {
-	try {
-		w.write(p->fd, {p->bytes, p->size});
-	} catch (...) {
-		change(w, [&] {
-			give_back(w, p);
-			return working;
-		});
-		throw;
-	}
-	change(w, [&] {
-		give_back(w, p);
-		return working;
-	});
+	struct back_to_pool {
+		writer &w;
+		piece *p;
+		~back_to_pool()
+		{
+			change(w, [this] {
+				give_back(w, p);
+				return working;
+			});
+		}
+	} back{w, p};
+	w.write(p->fd, {p->bytes, p->size});
 }
 
 } // namespace
@@ -95,15 +97,13 @@ std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, s
 
 void restart(writer &w, std::int64_t segments, std::int64_t ready, std::int64_t size)
 {
-	std::lock_guard hold(w.lock);
-	for (segment_queue &q : w.queues)
-		q = {};
-	w.head = w.next = 0;
-	w.segments = segments;
-	w.ready = ready;
-	w.size = size;
-	w.error = 0;
-	w.stop = false;
+	{
+		std::lock_guard hold(w.lock);
+		std::fill(w.queues.begin(), w.queues.end(), segment_queue{});
+		w.head = w.next = 0;
+		w.stop = false;
+	}
+	publish(w, ready, segments, size, 0);
 }
 
 void publish(writer &w, std::int64_t ready, std::int64_t segments, std::int64_t size, int error)
@@ -167,31 +167,15 @@ void hand_piece(writer &w, std::int64_t k, piece *p)
 	});
 }
 
-void ask_open(writer &w, std::int64_t k)
+void mark(writer &w, std::int64_t k, bool segment_queue::*flag)
 {
 	change(w, [&] {
-		queue_of(w, k).asked = true;
-		return writing;
-	});
-}
-
-void open_segment(writer &w, std::int64_t k)
-{
-	change(w, [&] {
-		queue_of(w, k).opened = true;
+		queue_of(w, k).*flag = true;
 		return writing | working;
 	});
 }
 
-void end_segment(writer &w, std::int64_t k)
-{
-	change(w, [&] {
-		queue_of(w, k).ended = true;
-		return writing;
-	});
-}
-
-void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
+bool await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
 {
 	bool busy = static_cast<bool>(meanwhile);
 	for (;;) {
@@ -202,16 +186,10 @@ void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
 			if (!busy)
 				w.to_write.wait(hold, moved);
 			if (moved())
-				return;
+				return q.opened;
 		}
 		busy = meanwhile();
 	}
-}
-
-bool opened(writer &w, std::int64_t k)
-{
-	std::lock_guard hold(w.lock);
-	return queue_of(w, k).opened;
 }
 
 void write_pieces(writer &w, std::int64_t k, std::size_t n)

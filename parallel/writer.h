@@ -92,16 +92,13 @@ piece *take_piece(writer &w, std::int64_t k);
 // back to the pool.
 void hand_piece(writer &w, std::int64_t k, piece *p);
 
-void ask_open(writer &w, std::int64_t k);
-void open_segment(writer &w, std::int64_t k);
-void end_segment(writer &w, std::int64_t k);
+// Sets a flag of segment k: asked, opened or ended.
+void mark(writer &w, std::int64_t k, bool segment_queue::*flag);
 
 // For the writing thread: waits until segment k is asked to be opened,
-// opened, or ended, doing meanwhile's work while it has any.
-void await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile);
-
-// Whether k, awaited, was opened by its worker.
-bool opened(writer &w, std::int64_t k);
+// opened, or ended, doing meanwhile's work while it has any; whether its
+// worker opened it.
+bool await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile);
 
 // Writes the first n pieces of segment k, which have been handed in.
 void write_pieces(writer &w, std::int64_t k, std::size_t n);

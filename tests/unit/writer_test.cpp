@@ -40,29 +40,29 @@ std::string written(std::size_t pool, int workers, std::int64_t segments, int pi
 					for (int i = 0; i < pieces; i++) {
 						piece *p;
 						while ((p = take_piece(*w, k)) == nullptr)
-							open_segment(*w, k);
+							mark(*w, k, &segment_queue::opened);
 						std::string text = label(k, i);
 						p->size = text.copy(p->bytes, text.size());
 						if (random() % 4 == 0)
 							std::this_thread::yield();
 						hand_piece(*w, k, p);
 						if (k % 2 == 1 && i == 0)
-							ask_open(*w, k);
+							mark(*w, k, &segment_queue::asked);
 					}
-					end_segment(*w, k);
+					mark(*w, k, &segment_queue::ended);
 				}
 			} catch (const writer_stopped &) {
 			}
 		});
 	}
 	for (std::int64_t k = 0; k < segments; k++) {
-		await(*w, k, {});
+		bool opened = await(*w, k, {});
 		if (k == dropped) {
 			drop_segment(*w, k);
 			break;
 		}
-		if (!opened(*w, k))
-			open_segment(*w, k);
+		if (!opened)
+			mark(*w, k, &segment_queue::opened);
 		write_segment(*w, k);
 		done_segment(*w, k);
 	}
