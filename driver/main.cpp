@@ -36,7 +36,8 @@ int main(int argc, char *argv[])
 {
 	binary_standard_streams();
 	argv = utf8_arguments(argc, argv);
-	static std::array<char, output_size> out_bytes, err_bytes;
+	static std::array<char, output_size> out_bytes;
+	static std::array<char, output_size> err_bytes;
 	output out{out_bytes};
 	output own_err{err_bytes};
 	out.empty = [](output &o) { write_stream(STDOUT_FILENO, ready(o)); };

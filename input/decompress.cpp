@@ -371,8 +371,7 @@ format format_of(std::string_view data)
 
 bool decompress_to_end(decompressor &d)
 {
-	ssize_t n;
-	while (d.reason == nullptr && (n = d.lib->some(d, d.output.data(), d.output.size())) > 0)
+	while (d.reason == nullptr && d.lib->some(d, d.output.data(), d.output.size()) > 0)
 		d.made = d.taken = 0;
 	return d.reason == nullptr;
 }

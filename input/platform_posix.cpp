@@ -59,7 +59,8 @@ ssize_t write_once(int fd, const char *bytes, std::size_t size)
 
 bool same_file(int a, int b)
 {
-	struct stat first, second;
+	struct stat first;
+	struct stat second;
 	return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
 	       first.st_ino == second.st_ino && (!S_ISCHR(first.st_mode) || isatty(a) != 0);
 }

@@ -13,7 +13,7 @@ inline line_masks masks_avx2(const char *text)
 	const __m256i to_lowest = _mm256_set1_epi8(static_cast<char>(0x80 - '0'));
 	const __m256i above_digits = _mm256_set1_epi8(static_cast<char>(0x80 + 10));
 	line_masks m{};
-	for (unsigned part = 0; part < 2; part++) {
+	for (std::size_t part = 0; part < 2; part++) {
 		__m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + 32 * part));
 		auto bits = [part](__m256i hits) {
 			return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hits))} << (32 * part);

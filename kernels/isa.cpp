@@ -11,7 +11,10 @@ namespace {
 // must not run them.
 [[gnu::target("xsave")]] bool system_keeps(unsigned mask)
 {
-	unsigned eax, ebx, ecx, edx;
+	unsigned eax = 0;
+	unsigned ebx = 0;
+	unsigned ecx = 0;
+	unsigned edx = 0;
 	if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0)
 		return false;
 	return (_xgetbv(0) & mask) == mask;
@@ -28,9 +31,9 @@ bool processor_has(bool features)
 
 bool runs(isa set)
 {
-	switch (set) {
-	case isa::plain:
+	if (set == isa::plain)
 		return true;
+	switch (set) {
 #if defined(VBLOCKS_VECTOR) && defined(__x86_64__)
 	case isa::sse2:
 		return true;

@@ -23,7 +23,7 @@ inline line_masks masks_neon(const char *text)
 {
 	const auto *bytes = reinterpret_cast<const std::uint8_t *>(text);
 	uint8x16_t b[4];
-	for (unsigned part = 0; part < 4; part++)
+	for (std::size_t part = 0; part < 4; part++)
 		b[part] = vld1q_u8(bytes + 16 * part);
 	auto equal = [&](std::uint8_t c) {
 		uint8x16_t to = vdupq_n_u8(c);

@@ -13,7 +13,7 @@ inline line_masks masks_sse2(const char *text)
 	const __m128i to_lowest = _mm_set1_epi8(static_cast<char>(0x80 - '0'));
 	const __m128i above_digits = _mm_set1_epi8(static_cast<char>(0x80 + 10));
 	line_masks m{};
-	for (unsigned part = 0; part < 4; part++) {
+	for (std::size_t part = 0; part < 4; part++) {
 		__m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + 16 * part));
 		auto bits = [part](__m128i hits) {
 			return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hits))} << (16 * part);
