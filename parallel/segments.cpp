@@ -237,7 +237,6 @@ template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, bool opened
 		throw *s.failure;
 	if (s.pass.at.index != unknown)
 		take_state(p, s.pass);
-	done_segment(sh.w, k);
 	return true;
 }
 
@@ -337,7 +336,9 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 				run_pass(p, pass, ahead, out, err);
 				fail_changed(pass.path);
 			}
+			// Read before the slot is free for a later segment.
 			end = s.end;
+			done_segment(w, k);
 		}
 	} catch (...) {
 		stop();
