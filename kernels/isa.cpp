@@ -20,10 +20,12 @@ namespace {
 	return (_xgetbv(0) & mask) == mask;
 }
 
-bool processor_has(bool features)
+// Whether the processor has every feature that has asks it for; asked
+// once the processor's description is read.
+template <typename Has> bool processor_has(const Has &has)
 {
 	__builtin_cpu_init();
-	return features;
+	return has();
 }
 
 } // namespace
@@ -41,16 +43,19 @@ bool runs(isa set)
 		// With the BMI1, BMI2 and POPCNT that come with it, which its
 		// kernel is built for too; the system keeps the SSE and AVX state.
 		static const bool has =
-			processor_has(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-				      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt")) &&
+			processor_has([] {
+				return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+				       __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+			}) &&
 			system_keeps(0x6);
 		return has;
 	}
 	case isa::avx512: {
 		// And the opmask and ZMM state besides.
 		static const bool has =
-			runs(isa::avx2) &&
-			processor_has(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) &&
+			runs(isa::avx2) && processor_has([] {
+				return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+			}) &&
 			system_keeps(0xe6);
 		return has;
 	}
