@@ -52,11 +52,12 @@ bool runs(isa set)
 	}
 	case isa::avx512: {
 		// And the opmask and ZMM state besides.
-		static const bool has =
-			runs(isa::avx2) && processor_has([] {
-				return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-			}) &&
-			system_keeps(0xe6);
+		static const bool has = runs(isa::avx2) && processor_has([] {
+						return __builtin_cpu_supports("avx512f") &&
+						       __builtin_cpu_supports("avx512bw") &&
+						       __builtin_cpu_supports("avx512vbmi2");
+					}) &&
+					system_keeps(0xe6);
 		return has;
 	}
 #elif defined(VBLOCKS_VECTOR) && defined(__aarch64__)

@@ -63,7 +63,7 @@ struct kernel {
 // last.
 std::span<const kernel *const> kernels();
 
-// The kernel in use: the widest this processor runs but AVX-512, unless
+// The kernel in use: the widest this processor runs, unless
 // one was picked, or capped by the name of a set (plain, sse2 or neon,
 // avx2, avx512): the widest it runs up to that. false for a name of none.
 const kernel &the_kernel();

@@ -13,4 +13,4 @@ line_masks masks_at(const char *text)
 
 #include "listing/rewrite.h"
 
-extern const kernel kernel_avx2{isa::avx2, "avx2", masks_at, map_here, count_here, rewrite};
+extern const kernel kernel_avx2{isa::avx2, "avx2", masks_at, map_here, count_here, rewrite<nullptr>};

@@ -1,7 +1,12 @@
-// The kernel for AVX-512 with BW, BMI1, BMI2 and POPCNT: this file alone
-// is built for them, and it runs only where the processor has them and
-// the system keeps their registers.
+// The kernel for AVX-512 with BW, VBMI2, BMI1, BMI2 and POPCNT: this file
+// alone is built for them, and it runs only where the processor has them
+// and the system keeps their registers. Besides the masks, it rewrites
+// the short entry lines of a 64-byte block all at once.
+#include <bit>
+
 #include "kernels/avx512.h"
+#include "listing/chunk.h"
+#include "listing/output.h"
 
 namespace {
 
@@ -10,8 +15,96 @@ line_masks masks_at(const char *text)
 	return masks_avx512(text);
 }
 
+// The bytes 0 to 63, in order.
+alignas(64) constexpr std::array<char, 64> iota = [] {
+	std::array<char, 64> bytes{};
+	for (unsigned i = 0; i < 64; i++)
+		bytes[i] = static_cast<char>(i);
+	return bytes;
+}();
+
+struct block_rewritten {
+	char *at;
+	std::size_t bytes;
+	std::int64_t lines;
+};
+
+unsigned ones_below(std::uint64_t bits, unsigned n)
+{
+	return static_cast<unsigned>(std::popcount(_bzhi_u64(bits, n)));
+}
+
+// Rewrites the entry lines that begin at line, up to most of them, while
+// each ends within the 64 bytes from line and is plain: no NUL, no
+// reference in its lead token, and each reference a plain number (one to
+// nine digits, no sign, no leading zero). Each line keeps its lead token,
+// the "e" of each "Variable" (made a blank), the number after it and its
+// newline: those bytes are compressed into place, then spread to leave
+// two bytes after each lead token for a blank and the reference count.
+// The lines taken are all that end in the block, unless that is too many
+// for the 64 bytes written; none when the first is not plain.
+block_rewritten rewrite_block(char *at, const char *line, std::int64_t most)
+{
+	__m512i bytes = _mm512_loadu_si512(line);
+	auto equal = [&](char c) { return std::uint64_t{_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(c))}; };
+	line_masks m = masks_avx512(line);
+	std::uint64_t a = equal('a');
+	std::uint64_t words = m.vs & a >> 1 & equal('r') >> 2 & equal('i') >> 3 & a >> 4 & equal('b') >> 5 &
+			      equal('l') >> 6 & equal('e') >> 7;
+	// Each line's lead token runs from its start to its first blank or
+	// newline: adding the starts to the bits of neither carries through
+	// the tokens and stops on the character that ends each.
+	std::uint64_t starts = 1 | m.newlines << 1;
+	std::uint64_t in_token = ~(m.blanks | m.newlines);
+	std::uint64_t carried = in_token + starts;
+	std::uint64_t leads = (carried ^ in_token) & in_token;
+	std::uint64_t lead_ends = carried & ~in_token;
+	// The same for the digits after each "Variable".
+	std::uint64_t numbers = ((m.digits + (words << 8)) ^ m.digits) & m.digits;
+	std::uint64_t two = numbers & numbers >> 1;
+	std::uint64_t eight = two & two >> 2;
+	eight &= eight >> 4;
+	std::uint64_t unusual = (words & ~(m.digits >> 8)) | (words & equal('0') >> 8 & m.digits >> 9) |
+				(eight & two >> 8) | (words & leads) | m.nuls | (starts & ~m.dashes);
+	std::uint64_t keep = leads | words << 7 | numbers | m.newlines;
+
+	// Taking every line that ends here is the rule, so that where the
+	// next block begins depends on the newlines alone.
+	std::uint64_t ends = m.newlines;
+	auto fits = [&](std::uint64_t lines) {
+		auto through = static_cast<unsigned>(64 - std::countl_zero(lines));
+		auto count = static_cast<unsigned>(std::popcount(lines));
+		return count <= most && ones_below(keep, through) + 2 * count <= 64 && _bzhi_u64(unusual, through) == 0;
+	};
+	while (ends != 0 && !fits(ends)) // the last line is left for later
+		ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
+	if (ends == 0)
+		return {at, 0, 0};
+	auto done = static_cast<unsigned>(64 - std::countl_zero(ends));
+	auto lines = static_cast<unsigned>(std::popcount(ends));
+
+	// Where the kept bytes go: all places but two after each lead token.
+	std::uint64_t spread = ~std::uint64_t{0};
+	for (unsigned i = 0; i < lines; i++, lead_ends &= lead_ends - 1)
+		spread &= ~(std::uint64_t{3}
+			    << (ones_below(keep, static_cast<unsigned>(std::countr_zero(lead_ends))) + 2 * i));
+	// Each line's count is how many words stand between its newline and
+	// the one before: in the words and newlines in order, the number of
+	// places between two newlines.
+	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(ends, words | ends), _mm512_load_si512(iota.data()));
+	__m512i before = _mm512_mask_expand_epi8(_mm512_set1_epi8(-1), ~std::uint64_t{1}, order);
+	__m512i counts = _mm512_sub_epi8(_mm512_sub_epi8(order, before), _mm512_set1_epi8(1 - '0'));
+	__m512i blank = _mm512_set1_epi8(' ');
+	__m512i kept =
+		_mm512_maskz_compress_epi8(_bzhi_u64(keep, done), _mm512_mask_mov_epi8(bytes, words << 7, blank));
+	__m512i lines_out = _mm512_mask_expand_epi8(blank, spread, kept);
+	// The second of each two places left takes the line's count.
+	_mm512_storeu_si512(at, _mm512_mask_expand_epi8(lines_out, ~spread & ~spread << 1, counts));
+	return {at + ones_below(keep, done) + 2 * lines, done, lines};
+}
+
 } // namespace
 
 #include "listing/rewrite.h"
 
-extern const kernel kernel_avx512{isa::avx512, "avx512", masks_at, map_here, count_here, rewrite};
+extern const kernel kernel_avx512{isa::avx512, "avx512", masks_at, map_here, count_here, rewrite<rewrite_block>};

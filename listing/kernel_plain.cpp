@@ -12,4 +12,4 @@ line_masks masks_at(const char *text)
 
 #include "listing/rewrite.h"
 
-extern const kernel kernel_plain{isa::plain, "plain", masks_at, map_here, count_here, rewrite};
+extern const kernel kernel_plain{isa::plain, "plain", masks_at, map_here, count_here, rewrite<nullptr>};

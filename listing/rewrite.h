@@ -196,7 +196,11 @@ std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 	return length < 64 ? put_short_line(at, line, length, m) : put_long_line(at, line, length, m);
 }
 
-rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
+// The process of a kernel. One that rewrites the short lines of a 64-byte
+// block at once passes that function as whole_lines (see
+// kernel_avx512.cpp); the others pass nullptr, and every line after the
+// first is taken alone.
+template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
 	const char *base = text.data();
 	char *at = out.bytes.data() + out.used;
@@ -219,6 +223,17 @@ rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, o
 	const char *full = out.bytes.data() + out.bytes.size() - line_room;
 	std::size_t window = 0;
 	while ((base[done] == '-') & (lines != most)) {
+		if constexpr (whole_lines != nullptr) {
+			if (at > full)
+				break;
+			auto block = whole_lines(at, base + done, most - lines);
+			if (block.lines != 0) {
+				at = block.at;
+				done += block.bytes;
+				lines += block.lines;
+				continue;
+			}
+		}
 		// The next line is taken when it ends within the text, at most
 		// max_chunk characters on: only a whole line is a chunk of its own.
 		auto offset = static_cast<unsigned>(done - window);

@@ -17,7 +17,10 @@ inline std::string rewrite_placed(std::string_view text, std::size_t first, proc
 	std::string placed =
 		std::string(first, '-') + std::string(text) + std::string(64, '\0') + std::string(pad - 64, '\n');
 	std::size_t chunk = std::min({text.find('\n'), text.size() - 1, max_chunk - 1}) + 1;
+	// Filled with what no rewriting writes, so that a byte left unwritten
+	// shows, whatever an earlier call left on the stack.
 	std::array<char, output_size> buffer;
+	buffer.fill('#');
 	output out{buffer};
 	rewritten r = rewrite(std::string_view(placed).substr(first, text.size()),
 			      chunk,

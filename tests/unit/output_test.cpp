@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,51 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 		}
 	}
 	EXPECT_EQ(processed(run), want);
+}
+
+// Runs of short entry lines, so that every kind of line and reference
+// stands at every place of a 64-byte block and across its end: plain and
+// unusual numbers, references in the lead token, NULs, CRLF, lines with
+// no blank (runs of them write more than they read), and lines near 64
+// characters.
+TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
+{
+	std::string_view pieces[] = {" Variable7",
+				     " Variable42",
+				     " Variable123456789",
+				     "Variable5",
+				     " Variable0",
+				     " Variable07",
+				     " Variable-3",
+				     " Variable+3",
+				     " Variable",
+				     " Variable1234567890",
+				     " VariablE4",
+				     " x",
+				     " ",
+				     "\r",
+				     "\0"sv,
+				     " Variable 6",
+				     " Variable9999999999"};
+	std::mt19937 random(5);
+	for (int run = 0; run < 60; run++) {
+		std::string text, want;
+		while (text.size() < 400) {
+			std::string line = "-";
+			line.append(random() % 3, '1');
+			if (random() % 8 == 0)
+				line.append("Variable").append(std::to_string(random() % 20));
+			// Some runs are mostly of bare lines, which grow by two.
+			for (auto n = run % 3 == 0 ? random() % 5 / 4 : random() % 5; n > 0; n--)
+				line.append(pieces[random() % std::size(pieces)]);
+			if (random() % 6 == 0)
+				line.append(random() % 60, 'y');
+			line += '\n';
+			text += line;
+			want += reference_entry(line);
+		}
+		EXPECT_EQ(processed(text), want) << text;
+	}
 }
 
 // A run takes the whole entry lines that follow the chunk, up to most.
