@@ -65,8 +65,8 @@ TEST(Process, RewritesEntryLines)
 
 // Lead tokens of 1 to 70 characters, numbers of 1 to 11 digits with and
 // without leading zeros, references at every place around the steps of a
-// long line, a NUL past the first window and a chunk cut short: alone
-// and, ended by a newline, in one run.
+// long line, a NUL past the first window, the longest lines and a chunk
+// cut short: alone and, ended by a newline, in one run.
 TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 {
 	std::vector<std::string> chunks;
@@ -83,6 +83,13 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 		refs.append(" Variable").append(std::to_string(123456789 - i));
 	chunks.push_back(std::string("-1") + refs.substr(0, 80) + std::string(1, '\0') + refs + "\n");
 	chunks.push_back(std::string("-1") + refs.substr(0, 90));
+	// Whole lines of 1022 and 1023 characters, the longest chunk.
+	for (std::size_t size = max_chunk - 1; size <= max_chunk; size++) {
+		std::string line = "-1";
+		while (line.size() + 12 < size)
+			line += " Variable" + std::to_string(line.size() % 1000);
+		chunks.push_back(line.append(size - 1 - line.size(), 'z') + "\n");
+	}
 	std::string run, want;
 	for (const std::string &chunk : chunks) {
 		EXPECT_EQ(processed(chunk), reference_entry(chunk)) << chunk;
