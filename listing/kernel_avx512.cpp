@@ -2,6 +2,7 @@
 // alone is built for them, and it runs only where the processor has them
 // and the system keeps their registers. Besides the masks, it rewrites
 // the short entry lines of a 64-byte block all at once.
+#include <array>
 #include <bit>
 
 #include "kernels/avx512.h"
@@ -100,7 +101,8 @@ block_rewritten rewrite_block(char *at, const char *line, std::int64_t most)
 	__m512i lines_out = _mm512_mask_expand_epi8(blank, spread, kept);
 	// The second of each two places left takes the line's count.
 	_mm512_storeu_si512(at, _mm512_mask_expand_epi8(lines_out, ~spread & ~spread << 1, counts));
-	return {at + ones_below(keep, done) + 2 * lines, done, lines};
+	std::size_t written = ones_below(keep, done) + std::size_t{2} * lines;
+	return {at + written, done, lines};
 }
 
 } // namespace
