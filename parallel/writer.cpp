@@ -7,6 +7,9 @@ namespace {
 
 constexpr std::size_t reserve = 2;
 
+// Pieces of the segment being written that wake the writing thread.
+constexpr std::size_t batch = 4;
+
 segment_queue &queue_of(writer &w, std::int64_t k)
 {
 	return w.queues[static_cast<std::size_t>(k) % w.queues.size()];
@@ -45,6 +48,7 @@ piece *next_piece(writer &w, std::int64_t k)
 	w.to_write.wait(hold, [&] { return q.first != nullptr || q.ended; });
 	piece *p = q.first;
 	if (p != nullptr) {
+		q.waiting--;
 		q.first = p->next;
 		if (q.first == nullptr)
 			q.last = nullptr;
@@ -140,6 +144,8 @@ piece *take_piece(writer &w, std::int64_t k)
 	segment_queue &q = queue_of(w, k);
 	auto unheld = [&] { return k == w.head && !q.opened && !q.asked; };
 	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : reserve); };
+	if (!may_take())
+		w.to_write.notify_one(); // to write what waits, and free its pieces
 	w.to_work.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });
 	if (w.stop || q.dropped)
 		throw writer_stopped{};
@@ -163,7 +169,8 @@ void hand_piece(writer &w, std::int64_t k, piece *p)
 		}
 		(q.last != nullptr ? q.last->next : q.first) = p;
 		q.last = p;
-		return k == w.head ? writing : nobody;
+		q.waiting++;
+		return k == w.head && q.waiting >= batch ? writing : nobody;
 	});
 }
 
@@ -222,6 +229,7 @@ void drop_segment(writer &w, std::int64_t k)
 			give_back(w, p);
 		}
 		q.first = q.last = nullptr;
+		q.waiting = 0;
 		q.ended = q.dropped = true;
 		return working;
 	});

@@ -7,7 +7,9 @@
 //
 // Two pieces are kept for the segment being written: a worker of a later
 // segment takes one only while more are free, so the segment that holds
-// up the rest can always go on. Nothing here allocates but make_writer.
+// up the rest can always go on. The writing thread wakes for a few pieces
+// at once, when a segment ends, or when a worker waits for a piece.
+// Nothing here allocates but make_writer.
 #pragma once
 
 #include <condition_variable>
@@ -28,7 +30,8 @@ struct piece {
 struct segment_queue {
 	piece *first = nullptr; // handed in, not yet written
 	piece *last = nullptr;
-	bool asked = false; // its worker asks the writer to open it
+	std::size_t waiting = 0; // how many
+	bool asked = false;      // its worker asks the writer to open it
 	bool opened = false;
 	bool ended = false;   // no more pieces come
 	bool dropped = false; // its worker is to stop

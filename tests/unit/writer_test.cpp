@@ -98,7 +98,8 @@ std::string in_order(std::int64_t segments, int pieces)
 // However the workers race, the pieces go out segment by segment in
 // order, each segment's in the order handed in; a pool of no more pieces
 // than those kept for the segment being written, and more threads than
-// pieces, still ends.
+// pieces, still ends, as does one worker that waits for a piece of the
+// pool's two while the writing thread sleeps.
 TEST(Writer, WritesPiecesInTheirOrder)
 {
 	struct {
@@ -106,7 +107,7 @@ TEST(Writer, WritesPiecesInTheirOrder)
 		int workers;
 		std::int64_t segments;
 		int pieces;
-	} cases[] = {{62, 3, 40, 5}, {1, 8, 30, 9}, {0, 16, 20, 3}, {3, 1, 10, 12}};
+	} cases[] = {{62, 3, 40, 5}, {1, 8, 30, 9}, {0, 16, 20, 3}, {3, 1, 10, 12}, {0, 1, 4, 9}};
 	for (const auto &c : cases) {
 		for (int run = 0; run < 20; run++) {
 			ASSERT_EQ(within_a_minute(c.pool, c.workers, c.segments, c.pieces),
