@@ -72,9 +72,9 @@ block_rewritten rewrite_block(char *at, const char *line, std::int64_t most)
 	// Taking every line that ends here is the rule, so that where the
 	// next block begins depends on the newlines alone.
 	std::uint64_t ends = m.newlines;
-	auto fits = [&](std::uint64_t lines) {
-		auto through = static_cast<unsigned>(64 - std::countl_zero(lines));
-		auto count = static_cast<unsigned>(std::popcount(lines));
+	auto fits = [&](std::uint64_t newlines) {
+		auto through = static_cast<unsigned>(64 - std::countl_zero(newlines));
+		auto count = static_cast<unsigned>(std::popcount(newlines));
 		return count <= most && ones_below(keep, through) + 2 * count <= 64 && _bzhi_u64(unusual, through) == 0;
 	};
 	while (ends != 0 && !fits(ends)) // the last line is left for later

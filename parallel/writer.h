@@ -30,7 +30,7 @@ struct piece {
 struct segment_queue {
 	piece *first = nullptr; // handed in, not yet written
 	piece *last = nullptr;
-	std::size_t waiting = 0; // how many
+	std::size_t waiting = 0; // how many pieces are
 	bool asked = false;      // its worker asks the writer to open it
 	bool opened = false;
 	bool ended = false;   // no more pieces come
