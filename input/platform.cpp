@@ -2,6 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
+
+namespace {
+
+// The size of a large page on x86-64 and on AArch64 with 4 KiB pages.
+constexpr std::align_val_t large_page{std::size_t{2} << 20};
+
+} // namespace
 
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 {
@@ -29,4 +37,17 @@ std::size_t write_all(int fd, std::string_view bytes)
 		written += static_cast<std::size_t>(n);
 	}
 	return written;
+}
+
+pages allocate_pages(std::size_t size)
+{
+	pages memory(static_cast<char *>(::operator new[](size, large_page, std::nothrow)));
+	if (memory)
+		large_pages(memory.get(), size);
+	return memory;
+}
+
+void pages_end::operator()(char *bytes) const
+{
+	::operator delete[](bytes, large_page);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <sys/types.h>
 
@@ -52,6 +53,17 @@ void widen_pipe(int fd);
 // when there is none.
 const char *temporary_folder();
 int temporary_file(const char *folder);
+
+// Memory that is written before it is read, on the largest pages the
+// system gives it for, so that it is paged in with few faults as it is
+// first written; nothing without the memory. large_pages is the system's
+// part: it asks for them.
+struct pages_end {
+	void operator()(char *bytes) const;
+};
+using pages = std::unique_ptr<char[], pages_end>;
+pages allocate_pages(std::size_t size);
+void large_pages(char *bytes, std::size_t size);
 
 // How many processors the process may run on.
 int available_processors();

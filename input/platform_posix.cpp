@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -104,6 +105,14 @@ int temporary_file(const char *folder)
 	if (copy >= 0)
 		unlink(name.data());
 	return copy;
+}
+
+void large_pages([[maybe_unused]] char *bytes, [[maybe_unused]] std::size_t size)
+{
+#ifdef MADV_HUGEPAGE
+	// Where large pages are given only when asked for, as Linux's default.
+	madvise(bytes, size, MADV_HUGEPAGE);
+#endif
 }
 
 int available_processors()

@@ -187,6 +187,11 @@ int temporary_file(const char *folder)
 	return fd;
 }
 
+// Large pages need a privilege that a user seldom has.
+void large_pages(char * /*bytes*/, std::size_t /*size*/)
+{
+}
+
 int available_processors()
 {
 	DWORD_PTR process = 0;

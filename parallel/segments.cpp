@@ -357,7 +357,10 @@ std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<v
 		for (int n = 0; n < threads; n++)
 			p->workers.push_back(std::make_unique<worker_buffers>());
 		auto n = static_cast<std::size_t>(threads);
-		p->pieces = make_writer(pieces * n, piece_size, n + 1, std::move(write));
+		std::size_t size = (pieces * n + pieces_kept) * piece_size;
+		p->memory = allocate_pages(size);
+		if (p->memory)
+			p->pieces = make_writer({p->memory.get(), size}, piece_size, n + 1, std::move(write));
 		return p->pieces ? std::move(p) : nullptr;
 	} catch (const std::bad_alloc &) {
 		return nullptr;

@@ -37,6 +37,7 @@
 #include <memory>
 #include <vector>
 
+#include "input/platform.h"
 #include "listing/passes.h"
 #include "parallel/writer.h"
 
@@ -61,6 +62,7 @@ struct worker_buffers {
 // pieces they write into.
 struct pool {
 	std::vector<std::unique_ptr<worker_buffers>> workers;
+	pages memory;
 	std::unique_ptr<writer> pieces;
 };
 

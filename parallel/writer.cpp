@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr std::size_t reserve = 2;
-
 // Pieces of the segment being written that wake the writing thread.
 constexpr std::size_t batch = 4;
 
@@ -76,20 +74,19 @@ void write_piece(writer &w, piece *p)
 
 } // namespace
 
-std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, std::size_t in_flight,
+std::unique_ptr<writer> make_writer(std::span<char> memory, std::size_t piece_size, std::size_t in_flight,
 				    std::function<void(int, std::string_view)> write)
 {
 	try {
 		auto w = std::make_unique<writer>();
 		w->piece_size = piece_size;
 		w->write = std::move(write);
-		// Left unwritten, so that pieces never used are never paged in;
-		// the last given back is the first taken again.
-		count += reserve;
-		w->memory.reset(new char[count * piece_size]);
+		// The last given back is the first taken again, so that pieces
+		// seldom needed are seldom paged in.
+		std::size_t count = memory.size() / piece_size;
 		w->pieces.resize(count);
 		for (std::size_t i = count; i-- > 0;) {
-			w->pieces[i].bytes = w->memory.get() + i * piece_size;
+			w->pieces[i].bytes = memory.data() + i * piece_size;
 			give_back(*w, &w->pieces[i]);
 		}
 		w->queues.resize(in_flight);
@@ -143,7 +140,7 @@ piece *take_piece(writer &w, std::int64_t k)
 	std::unique_lock hold(w.lock);
 	segment_queue &q = queue_of(w, k);
 	auto unheld = [&] { return k == w.head && !q.opened && !q.asked; };
-	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : reserve); };
+	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : pieces_kept); };
 	if (!may_take())
 		w.to_write.notify_one(); // to write what waits, and free its pieces
 	w.to_work.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });

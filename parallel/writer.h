@@ -9,7 +9,8 @@
 // segment takes one only while more are free, so the segment that holds
 // up the rest can always go on. The writing thread wakes for a few pieces
 // at once, when a segment ends, or when a worker waits for a piece.
-// Nothing here allocates but make_writer.
+// Nothing here allocates but make_writer, and the pieces' memory is the
+// caller's.
 #pragma once
 
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -40,7 +42,6 @@ struct segment_queue {
 struct writer {
 	std::size_t piece_size;
 	std::function<void(int fd, std::string_view bytes)> write;
-	std::unique_ptr<char[]> memory;
 	std::vector<piece> pieces;
 	std::mutex lock;
 	std::condition_variable to_write; // the writing thread waits on it
@@ -60,10 +61,13 @@ struct writer {
 // Thrown to a worker that waits on a writer that has stopped.
 struct writer_stopped {};
 
-// A writer of count pieces of piece_size bytes, and those kept for the
-// segment being written, for up to in_flight segments at once, that
-// writes with write; nothing without the memory.
-std::unique_ptr<writer> make_writer(std::size_t count, std::size_t piece_size, std::size_t in_flight,
+// How many of the pieces are kept for the segment being written.
+inline constexpr std::size_t pieces_kept = 2;
+
+// A writer of the pieces of piece_size bytes that memory holds, more than
+// pieces_kept, for up to in_flight segments at once, that writes with
+// write; nothing without the memory.
+std::unique_ptr<writer> make_writer(std::span<char> memory, std::size_t piece_size, std::size_t in_flight,
 				    std::function<void(int, std::string_view)> write);
 
 // Starts the writing of segments segments, of which ready are in the

@@ -27,7 +27,8 @@ std::string label(std::int64_t k, int i)
 std::string written(std::size_t pool, int workers, std::int64_t segments, int pieces, std::int64_t dropped = -1)
 {
 	std::string out;
-	auto w = make_writer(pool, 16, static_cast<std::size_t>(workers) + 1, [&out](int, std::string_view bytes) {
+	std::vector<char> memory((pool + pieces_kept) * 16);
+	auto w = make_writer(memory, 16, static_cast<std::size_t>(workers) + 1, [&out](int, std::string_view bytes) {
 		out.append(bytes);
 	});
 	restart(*w, segments, segments, 0);
