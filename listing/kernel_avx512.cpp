@@ -30,6 +30,18 @@ struct block_rewritten {
 	std::int64_t lines;
 };
 
+// Where "Variable" begins among the 64 characters at text: its eight
+// bytes, each compared at its own offset, come to one test.
+std::uint64_t words_at(const char *text)
+{
+	constexpr std::string_view word = "Variable";
+	__m512i differ = _mm512_setzero_si512();
+	for (unsigned i = 0; i < word.size(); i++) // differ | (bytes ^ letter)
+		differ = _mm512_ternarylogic_epi64(
+			differ, _mm512_loadu_si512(text + i), _mm512_set1_epi8(word[i]), 0xf6);
+	return _mm512_testn_epi8_mask(differ, differ);
+}
+
 unsigned ones_below(std::uint64_t bits, unsigned n)
 {
 	return static_cast<unsigned>(std::popcount(_bzhi_u64(bits, n)));
@@ -49,9 +61,7 @@ block_rewritten rewrite_block(char *at, const char *line, std::int64_t most)
 	__m512i bytes = _mm512_loadu_si512(line);
 	auto equal = [&](char c) { return std::uint64_t{_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(c))}; };
 	line_masks m = masks_avx512(line);
-	std::uint64_t a = equal('a');
-	std::uint64_t words = m.vs & a >> 1 & equal('r') >> 2 & equal('i') >> 3 & a >> 4 & equal('b') >> 5 &
-			      equal('l') >> 6 & equal('e') >> 7;
+	std::uint64_t words = words_at(line);
 	// Each line's lead token runs from its start to its first blank or
 	// newline: adding the starts to the bits of neither carries through
 	// the tokens and stops on the character that ends each.
