@@ -10,6 +10,7 @@
 
 #include "input/platform.h"
 #include "listing/output.h"
+#include "tests/in_time.h"
 
 inline std::string contents(std::FILE *file)
 {
@@ -44,16 +45,19 @@ template <typename Passes> run_result captured(Passes passes, bool merged = fals
 	o.empty = [](output &b) { write_stream(STDOUT_FILENO, ready(b)); };
 	own_err.empty = [](output &b) { write_stream(STDERR_FILENO, ready(b)); };
 	output &e = merged ? o : own_err;
-	int status = 0;
-	try {
-		passes(o, e);
-	} catch (const run_failed &f) {
-		write_all(STDERR_FILENO, ready(e));
-		write_all(STDERR_FILENO, f.line());
-		if (!merged)
-			write_all(STDOUT_FILENO, ready(o));
-		status = 6;
-	}
+	auto run = [&] {
+		try {
+			passes(o, e);
+		} catch (const run_failed &f) {
+			write_all(STDERR_FILENO, ready(e));
+			write_all(STDERR_FILENO, f.line());
+			if (!merged)
+				write_all(STDOUT_FILENO, ready(o));
+			return 6;
+		}
+		return 0;
+	};
+	int status = in_time(run, saved_err, "a conversion did not end: the pool's pieces may be stuck\n");
 	dup2(saved_out, STDOUT_FILENO);
 	dup2(saved_err, STDERR_FILENO);
 	close(saved_out);

@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <future>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/in_time.h"
 
 namespace {
 
@@ -73,16 +71,11 @@ std::string written(std::size_t pool, int workers, std::int64_t segments, int pi
 	return out;
 }
 
-// written, failing the whole test run where it does not end in a
-// minute, as where the pool's pieces are all held by later segments.
-template <typename... Args> std::string within_a_minute(Args... args)
+template <typename... Args> std::string written_in_time(Args... args)
 {
-	auto result = std::async(std::launch::async, [=] { return written(args...); });
-	if (result.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-		std::fputs("the writer did not end: the pool's pieces are stuck\n", stderr);
-		std::_Exit(1);
-	}
-	return result.get();
+	return in_time([=] { return written(args...); },
+		       STDERR_FILENO,
+		       "the writer did not end: the pool's pieces are stuck\n");
 }
 
 std::string in_order(std::int64_t segments, int pieces)
@@ -111,7 +104,7 @@ TEST(Writer, WritesPiecesInTheirOrder)
 	} cases[] = {{62, 3, 40, 5}, {1, 8, 30, 9}, {0, 16, 20, 3}, {3, 1, 10, 12}, {0, 1, 4, 9}};
 	for (const auto &c : cases) {
 		for (int run = 0; run < 20; run++) {
-			ASSERT_EQ(within_a_minute(c.pool, c.workers, c.segments, c.pieces),
+			ASSERT_EQ(written_in_time(c.pool, c.workers, c.segments, c.pieces),
 				  in_order(c.segments, c.pieces))
 				<< c.pool << " pieces, " << c.workers << " workers";
 		}
@@ -122,5 +115,5 @@ TEST(Writer, WritesPiecesInTheirOrder)
 TEST(Writer, WritesNothingOfADroppedSegment)
 {
 	for (int run = 0; run < 20; run++)
-		EXPECT_EQ(within_a_minute(std::size_t{2}, 4, std::int64_t{12}, 6, std::int64_t{5}), in_order(5, 6));
+		EXPECT_EQ(written_in_time(std::size_t{2}, 4, std::int64_t{12}, 6, std::int64_t{5}), in_order(5, 6));
 }
