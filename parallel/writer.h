@@ -64,9 +64,9 @@ struct writer_stopped {};
 // How many of the pieces are kept for the segment being written.
 inline constexpr std::size_t pieces_kept = 2;
 
-// A writer of the pieces of piece_size bytes that memory holds, more than
-// pieces_kept, for up to in_flight segments at once, that writes with
-// write; nothing without the memory.
+// A writer of the pieces of piece_size bytes that memory holds, at least
+// pieces_kept of them, for up to in_flight segments at once, that writes
+// with write; nothing without the memory for its lists.
 std::unique_ptr<writer> make_writer(std::span<char> memory, std::size_t piece_size, std::size_t in_flight,
 				    std::function<void(int, std::string_view)> write);
 
