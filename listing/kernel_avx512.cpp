@@ -30,8 +30,9 @@ struct block_rewritten {
 	std::int64_t lines;
 };
 
-// Where "Variable" begins among the 64 characters at text: its eight
-// bytes, each compared at its own offset, come to one test.
+// Where "Variable" begins among the 64 characters at text, which the 7
+// after them are read for: its eight bytes, each compared at its own
+// offset, come to one test.
 std::uint64_t words_at(const char *text)
 {
 	constexpr std::string_view word = "Variable";
