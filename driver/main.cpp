@@ -46,7 +46,6 @@ int main(int argc, char *argv[])
 	// writes their lines, whatever the threads.
 	bool merged = same_file(STDOUT_FILENO, STDERR_FILENO);
 	output &err = merged ? out : own_err;
-	int err_fd = merged ? STDOUT_FILENO : STDERR_FILENO;
 	try {
 		if (argc != 2)
 			fail("Usage: vblocks inFile\n");
@@ -62,12 +61,7 @@ int main(int argc, char *argv[])
 		convert(in, argv[1], out, err, threads);
 		return std::fclose(in) == 0 ? 0 : 255;
 	} catch (const run_failed &f) {
-		// What was written before the fault still goes out, as far as the
-		// streams take it; the input is left to the process exit to close.
-		write_all(err_fd, ready(err));
-		write_all(err_fd, f.line());
-		if (!merged)
-			write_all(STDOUT_FILENO, ready(out));
-		return 6;
+		// The input is left to the process exit to close.
+		return end_failed(f, out, err);
 	}
 }

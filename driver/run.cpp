@@ -112,3 +112,14 @@ void convert(std::FILE *in, const char *path, output &out, output &err, int thre
 	tally(*c, out, err);
 	emit(*c, out, err);
 }
+
+int end_failed(const run_failed &f, output &out, output &err)
+{
+	bool merged = &err == &out;
+	int err_fd = merged ? STDOUT_FILENO : STDERR_FILENO;
+	write_all(err_fd, ready(err));
+	write_all(err_fd, f.line());
+	if (!merged)
+		write_all(STDOUT_FILENO, ready(out));
+	return 6;
+}

@@ -43,3 +43,8 @@ void emit(conversion &c, output &out, output &err);
 
 // Both passes over in, on up to threads threads.
 void convert(std::FILE *in, const char *path, output &out, output &err, int threads);
+
+// Ends a run that failed with f: what out and err hold before the fault
+// still goes out, as far as the streams take it, then f's line; returns
+// the status, 6. Where err is out, both go to standard output, in order.
+int end_failed(const run_failed &f, output &out, output &err);

@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "input/platform.h"
+#include "driver/run.h"
 #include "listing/output.h"
 #include "tests/in_time.h"
 
@@ -49,11 +49,7 @@ template <typename Passes> run_result captured(Passes passes, bool merged = fals
 		try {
 			passes(o, e);
 		} catch (const run_failed &f) {
-			write_all(STDERR_FILENO, ready(e));
-			write_all(STDERR_FILENO, f.line());
-			if (!merged)
-				write_all(STDOUT_FILENO, ready(o));
-			return 6;
+			return end_failed(f, o, e);
 		}
 		return 0;
 	};
