@@ -1,9 +1,11 @@
 // The kernel for AVX-512 with BW, VBMI2, BMI1, BMI2 and POPCNT: this file
 // alone is built for them, and it runs only where the processor has them
 // and the system keeps their registers. Besides the masks, it rewrites
-// the short entry lines of a 64-byte block all at once.
+// the short entry lines of a 64-byte block all at once, and a line of up
+// to two blocks alone.
 #include <array>
 #include <bit>
+#include <charconv>
 
 #include "kernels/avx512.h"
 #include "listing/chunk.h"
@@ -48,6 +50,59 @@ unsigned ones_below(std::uint64_t bits, unsigned n)
 	return static_cast<unsigned>(std::popcount(_bzhi_u64(bits, n)));
 }
 
+// Rewrites the entry line at line when it is 64 to 127 characters long
+// and plain: no NUL, and each reference a plain number. A reference in
+// its lead token counts, as it does line by line. bytes and m are those
+// of its first 64 characters. It is taken only where the text holds 128 or
+// more from line on, so that its newline is in the text. Its two halves
+// are compressed in turn after the lead token, the blank and the count.
+block_rewritten rewrite_long_line(char *at, const char *line, const char *end, __m512i bytes, const line_masks &m)
+{
+	if (end - line < 128 || m.blanks == 0)
+		return {at, 0, 0};
+	__m512i high = _mm512_loadu_si512(line + 64);
+	line_masks n = masks_avx512(line + 64);
+	std::uint64_t newline = _blsi_u64(n.newlines);
+	std::uint64_t within = newline - 1;
+	std::uint64_t words = words_at(line);
+	std::uint64_t high_words = words_at(line + 64) & within;
+	// The digits after each "Variable", over both halves with the carry.
+	unsigned long long sum_low, sum_high;
+	unsigned char carry = _addcarry_u64(0, m.digits, words << 8, &sum_low);
+	_addcarry_u64(carry, n.digits, high_words << 8 | words >> 56, &sum_high);
+	std::uint64_t numbers = (sum_low ^ m.digits) & m.digits;
+	std::uint64_t high_numbers = (sum_high ^ n.digits) & n.digits;
+	std::uint64_t zeros = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('0'));
+	std::uint64_t high_zeros = _mm512_cmpeq_epi8_mask(high, _mm512_set1_epi8('0'));
+	// A word whose number has no digit, a leading zero or ten digits, from
+	// the masks 8, 9 and 17 places on; in the first half, with the bits of
+	// the second shifted in.
+	auto on = [](std::uint64_t first, std::uint64_t second, unsigned k) { return first >> k | second << (64 - k); };
+	std::uint64_t unusual =
+		words & (~on(m.digits, n.digits, 8) | (on(zeros, high_zeros, 8) & on(m.digits, n.digits, 9)) |
+			 on(numbers, high_numbers, 17));
+	unusual |= high_words & (~(n.digits >> 8) | (high_zeros >> 8 & n.digits >> 9) | high_numbers >> 17);
+	auto lead = static_cast<unsigned>(std::countr_zero(m.blanks));
+	if (newline == 0 || (m.nuls | (n.nuls & within) | unusual) != 0)
+		return {at, 0, 0};
+
+	// The lead token, the blank and the count, then each half's kept
+	// bytes: the "e" of each "Variable" made a blank, and the numbers.
+	std::uint64_t es = words << 7;
+	std::uint64_t high_es = high_words << 7 | words >> 57;
+	auto count = static_cast<unsigned>(std::popcount(words) + std::popcount(high_words));
+	_mm512_storeu_si512(at, bytes);
+	char *out = std::to_chars(at + lead + 1, at + lead + 3, count).ptr;
+	at[lead] = ' ';
+	__m512i blank = _mm512_set1_epi8(' ');
+	std::uint64_t keep = es | numbers;
+	_mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, _mm512_mask_mov_epi8(bytes, es, blank)));
+	out += std::popcount(keep);
+	std::uint64_t high_keep = high_es | high_numbers | newline;
+	_mm512_storeu_si512(out, _mm512_maskz_compress_epi8(high_keep, _mm512_mask_mov_epi8(high, high_es, blank)));
+	return {out + std::popcount(high_keep), 65 + static_cast<std::size_t>(std::countr_zero(newline)), 1};
+}
+
 // Rewrites the entry lines that begin at line, up to most of them, while
 // each ends within the 64 bytes from line and is plain: no NUL, no
 // reference in its lead token, and each reference a plain number (one to
@@ -56,12 +111,15 @@ unsigned ones_below(std::uint64_t bits, unsigned n)
 // newline: those bytes are compressed into place, then spread to leave
 // two bytes after each lead token for a blank and the reference count.
 // The lines taken are all that end in the block, unless that is too many
-// for the 64 bytes written; none when the first is not plain.
-block_rewritten rewrite_block(char *at, const char *line, std::int64_t most)
+// for the 64 bytes written; none when the first is not plain. A first line
+// that does not end in the block is taken alone, if it can be.
+block_rewritten rewrite_block(char *at, const char *line, const char *end, std::int64_t most)
 {
 	__m512i bytes = _mm512_loadu_si512(line);
 	auto equal = [&](char c) { return std::uint64_t{_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(c))}; };
 	line_masks m = masks_avx512(line);
+	if (m.newlines == 0)
+		return rewrite_long_line(at, line, end, bytes, m);
 	std::uint64_t words = words_at(line);
 	// Each line's lead token runs from its start to its first blank or
 	// newline: adding the starts to the bits of neither carries through

@@ -229,7 +229,7 @@ template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t
 		if constexpr (whole_lines != nullptr) {
 			if (at > full)
 				break;
-			auto block = whole_lines(at, base + done, most - lines);
+			auto block = whole_lines(at, base + done, base + text.size(), most - lines);
 			if (block.lines != 0) {
 				at = block.at;
 				done += block.bytes;

@@ -76,8 +76,16 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 		std::string n(digits, '7');
 		chunks.push_back("-1 Variable" + n + " Variable0" + n + " Variable-" + n + "\n");
 	}
-	for (std::size_t at = 40; at < 100; at++)
-		chunks.push_back("-1 " + std::string(at, 'y') + "Variable123456789 Variable5\n");
+	// Each kind of reference across the end of a block, on lines of up to
+	// two blocks.
+	std::string tails[] = {"Variable123456789 Variable5",
+			       "Variable07 Variable5",
+			       "Variable9999999999",
+			       "Variable 5",
+			       "Variable5\0Variable6"s};
+	for (const std::string &tail : tails)
+		for (std::size_t at = 30; at < 110; at++)
+			chunks.push_back("-1 " + std::string(at, 'y') + tail + "\n");
 	std::string refs;
 	for (int i = 0; i < 12; i++)
 		refs.append(" Variable").append(std::to_string(123456789 - i));
@@ -101,11 +109,11 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 	EXPECT_EQ(processed(run), want);
 }
 
-// Runs of short entry lines, so that every kind of line and reference
-// stands at every place of a 64-byte block and across its end: plain and
-// unusual numbers, references in the lead token, NULs, CRLF, lines with
-// no blank (runs of them write more than they read), and lines near 64
-// characters.
+// Runs of entry lines of up to about two blocks, so that every kind of
+// line and reference stands at every place of a 64-byte block and across
+// its end: plain and unusual numbers, references in the lead token, NULs,
+// CRLF, lines with no blank (runs of them write more than they read), and
+// lines near 64 characters.
 TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 {
 	std::string_view pieces[] = {" Variable7",
@@ -124,7 +132,8 @@ TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 				     "\r",
 				     "\0"sv,
 				     " Variable 6",
-				     " Variable9999999999"};
+				     " Variable9999999999",
+				     " yyyyyyyyyyyyyyyyyyyyyyy"};
 	std::mt19937 random(5);
 	for (int run = 0; run < 60; run++) {
 		std::string text, want;
@@ -134,7 +143,7 @@ TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 			if (random() % 8 == 0)
 				line.append("Variable").append(std::to_string(random() % 20));
 			// Some runs are mostly of bare lines, which grow by two.
-			for (auto n = run % 3 == 0 ? random() % 5 / 4 : random() % 5; n > 0; n--)
+			for (auto n = run % 3 == 0 ? random() % 5 / 4 : random() % 8; n > 0; n--)
 				line.append(pieces[random() % std::size(pieces)]);
 			if (random() % 6 == 0)
 				line.append(random() % 60, 'y');
