@@ -176,16 +176,19 @@ std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 	std::size_t count = 0;
 	at = numbers;
 	std::size_t cut = length;
-	for (std::size_t from = 0; from < cut; from += step) {
-		// Taken before this step's references, so that they need not wait
-		// for the end of its loop, which is often mispredicted; past the
-		// last step they are read within pad and go unused.
-		line_masks ahead = masks_at(line + from + step);
+	for (std::size_t from = 0;; from += step) {
 		std::uint64_t within = bits_below(cut - from);
 		if ((m.nuls & within) != 0)
 			cut = from + lowest(m.nuls);
 		within = bits_below(cut - from);
 		std::uint64_t vs = m.vs & bits_below(step) & words_within(within);
+		if (from + step >= cut) {
+			at = put_references(at, numbers, line, from, vs, m.digits & within, cut, count);
+			break;
+		}
+		// Taken before this step's references, so that they need not wait
+		// for the end of its loop, which is often mispredicted.
+		line_masks ahead = masks_at(line + from + step);
 		at = put_references(at, numbers, line, from, vs, m.digits & within, cut, count);
 		m = ahead;
 	}
