@@ -67,7 +67,8 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 	std::uint64_t words = words_at(line);
 	std::uint64_t high_words = words_at(line + 64) & within;
 	// The digits after each "Variable", over both halves with the carry.
-	unsigned long long sum_low, sum_high;
+	unsigned long long sum_low;
+	unsigned long long sum_high;
 	unsigned char carry = _addcarry_u64(0, m.digits, words << 8, &sum_low);
 	_addcarry_u64(carry, n.digits, high_words << 8 | words >> 56, &sum_high);
 	std::uint64_t numbers = (sum_low ^ m.digits) & m.digits;
