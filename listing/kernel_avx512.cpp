@@ -50,6 +50,18 @@ unsigned ones_below(std::uint64_t bits, unsigned n)
 	return static_cast<unsigned>(std::popcount(_bzhi_u64(bits, n)));
 }
 
+// Two bits set at each of the eight places at places, 255 for none. The
+// masked forms of the instructions are used, as GCC warns of the others.
+std::uint64_t two_bits_at(const unsigned char *places)
+{
+	__m512i at = _mm512_maskz_cvtepu8_epi64(0xff, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(places)));
+	__m512i bits = _mm512_maskz_sllv_epi64(0xff, _mm512_set1_epi64(3), at);
+	__m256i four = _mm256_or_si256(_mm512_maskz_extracti64x4_epi64(0xf, bits, 0),
+				       _mm512_maskz_extracti64x4_epi64(0xf, bits, 1));
+	__m128i two = _mm_or_si128(_mm256_castsi256_si128(four), _mm256_extracti128_si256(four, 1));
+	return static_cast<std::uint64_t>(_mm_cvtsi128_si64(two) | _mm_extract_epi64(two, 1));
+}
+
 // Rewrites the entry line at line when it is 64 to 127 characters long
 // and plain: no NUL, and each reference a plain number. A reference in
 // its lead token counts, as it does line by line. bytes and m are those
@@ -155,10 +167,21 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	auto lines = static_cast<unsigned>(std::popcount(ends));
 
 	// Where the kept bytes go: all places but two after each lead token.
+	// A line's two follow the place, among the kept bytes, of the last
+	// character of its lead token, moved on by two for each line before.
+	// They are set eight lines at a time, a line a 64-bit lane; a lane past
+	// the last line holds 255, which shifts its bits out.
+	__m512i numbered = _mm512_load_si512(iota.data());
+	__m512i places = _mm512_maskz_expand_epi8(keep, numbered);
+	__m512i lead_lasts = _mm512_maskz_compress_epi8(lead_ends >> 1, places);
+	__m512i moved = _mm512_add_epi8(_mm512_add_epi8(numbered, numbered), _mm512_set1_epi8(1));
+	alignas(64) std::array<unsigned char, 64> gaps;
+	_mm512_store_si512(
+		gaps.data(),
+		_mm512_mask_add_epi8(_mm512_set1_epi8(-1), _bzhi_u64(~std::uint64_t{0}, lines), lead_lasts, moved));
 	std::uint64_t spread = ~std::uint64_t{0};
-	for (unsigned i = 0; i < lines; i++, lead_ends &= lead_ends - 1)
-		spread &= ~(std::uint64_t{3}
-			    << (ones_below(keep, static_cast<unsigned>(std::countr_zero(lead_ends))) + 2 * i));
+	for (unsigned i = 0; i < lines; i += 8)
+		spread &= ~two_bits_at(gaps.data() + i);
 	// Each line's count is how many words stand between its newline and
 	// the one before: in the words and newlines in order, the number of
 	// places between two newlines.
