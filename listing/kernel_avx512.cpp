@@ -176,16 +176,15 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	__m512i lead_lasts = _mm512_maskz_compress_epi8(lead_ends >> 1, places);
 	__m512i moved = _mm512_add_epi8(_mm512_add_epi8(numbered, numbered), _mm512_set1_epi8(1));
 	alignas(64) std::array<unsigned char, 64> gaps;
-	_mm512_store_si512(
-		gaps.data(),
-		_mm512_mask_add_epi8(_mm512_set1_epi8(-1), _bzhi_u64(~std::uint64_t{0}, lines), lead_lasts, moved));
+	_mm512_store_si512(gaps.data(),
+			   _mm512_mask_add_epi8(_mm512_set1_epi8(-1), bits_below(lines), lead_lasts, moved));
 	std::uint64_t spread = ~std::uint64_t{0};
 	for (unsigned i = 0; i < lines; i += 8)
 		spread &= ~two_bits_at(gaps.data() + i);
 	// Each line's count is how many words stand between its newline and
 	// the one before: in the words and newlines in order, the number of
 	// places between two newlines.
-	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(ends, words | ends), _mm512_load_si512(iota.data()));
+	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(ends, words | ends), numbered);
 	__m512i before = _mm512_mask_expand_epi8(_mm512_set1_epi8(-1), ~std::uint64_t{1}, order);
 	__m512i counts = _mm512_sub_epi8(_mm512_sub_epi8(order, before), _mm512_set1_epi8(1 - '0'));
 	__m512i blank = _mm512_set1_epi8(' ');
