@@ -45,6 +45,10 @@ int main(int argc, char *argv[])
 	// Both streams into one file stand in the order in which one thread
 	// writes their lines, whatever the threads.
 	bool merged = same_file(STDOUT_FILENO, STDERR_FILENO);
+	// A piece is 256 KiB: through a pipe of the default 64 KiB, its writer
+	// would wait on the reader four times a piece, and the workers on it.
+	widen_pipe(STDOUT_FILENO);
+	widen_pipe(STDERR_FILENO);
 	output &err = merged ? out : own_err;
 	try {
 		if (argc != 2)

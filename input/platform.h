@@ -44,8 +44,9 @@ std::size_t write_all(int fd, std::string_view bytes);
 // as /dev/null, keeps no order.
 bool same_file(int a, int b);
 
-// Lets a pipe hold more, where the system allows it, so that its writer
-// and the command take fewer turns.
+// Lets a pipe hold more, where the system allows it, so that the command
+// and the process at its other end take fewer turns; nothing where fd is
+// not a pipe.
 void widen_pipe(int fd);
 
 // The folder for temporary files, and a file in it that no other user can

@@ -75,8 +75,11 @@ void widen_pipe([[maybe_unused]] int fd)
 {
 #ifdef F_SETPIPE_SZ
 	// 1 MiB is the most an unprivileged process may ask for by default on
-	// Linux.
-	fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+	// Linux; a pipe that holds more already is left as it is.
+	constexpr int wide = 1 << 20;
+	int size = fcntl(fd, F_GETPIPE_SZ);
+	if (size >= 0 && size < wide)
+		fcntl(fd, F_SETPIPE_SZ, wide);
 #endif
 }
 
