@@ -76,13 +76,15 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 		std::string n(digits, '7');
 		chunks.push_back("-1 Variable" + n + " Variable0" + n + " Variable-" + n + "\n");
 	}
-	// Each kind of reference across the end of a block, on lines of up to
-	// two blocks.
-	std::string tails[] = {"Variable123456789 Variable5",
-			       "Variable07 Variable5",
-			       "Variable9999999999",
-			       "Variable 5",
-			       "Variable5\0Variable6"s};
+	// Each kind of reference, and words that miss "Variable" by a letter,
+	// across the end of a block, on lines of up to two blocks.
+	std::string tails[] = {
+		"Variable123456789 Variable5",
+		"Variable07 Variable5",
+		"Variable9999999999",
+		"Variable 5",
+		"Variable5\0Variable6"s,
+		"Wariable1 Vbriable2 Vasiable3 Varjable4 Varibble5 Variacle6 Variabme7 Variablf8 Variable9"};
 	for (const std::string &tail : tails)
 		for (std::size_t at = 30; at < 110; at++)
 			chunks.push_back("-1 " + std::string(at, 'y') + tail + "\n");
@@ -111,9 +113,9 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 
 // Runs of entry lines of up to about two blocks, so that every kind of
 // line and reference stands at every place of a 64-byte block and across
-// its end: plain and unusual numbers, references in the lead token, NULs,
-// CRLF, lines with no blank (runs of them write more than they read), and
-// lines near 64 characters.
+// its end: plain and unusual numbers, words that miss "Variable" by a
+// letter, references in the lead token, NULs, CRLF, lines with no blank
+// (runs of them write more than they read), and lines near 64 characters.
 TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 {
 	std::string_view pieces[] = {" Variable7",
@@ -127,6 +129,8 @@ TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 				     " Variable",
 				     " Variable1234567890",
 				     " VariablE4",
+				     " Wariable1 Vbriable2 Vasiable3 Varjable4",
+				     " Varibble5 Variacle6 Variabme7 Variablf8",
 				     " x",
 				     " ",
 				     "\r",
