@@ -85,8 +85,8 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 	_addcarry_u64(carry, n.digits, high_words << 8 | words >> 56, &sum_high);
 	std::uint64_t numbers = (sum_low ^ m.digits) & m.digits;
 	std::uint64_t high_numbers = (sum_high ^ n.digits) & n.digits;
-	std::uint64_t zeros = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('0'));
-	std::uint64_t high_zeros = _mm512_cmpeq_epi8_mask(high, _mm512_set1_epi8('0'));
+	std::uint64_t zeros = equal_mask(bytes, '0');
+	std::uint64_t high_zeros = equal_mask(high, '0');
 	// A word whose number has no digit, a leading zero or ten digits, from
 	// the masks 8, 9 and 17 places on; in the first half, with the bits of
 	// the second shifted in.
@@ -129,7 +129,6 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 block_rewritten rewrite_block(char *at, const char *line, const char *end, std::int64_t most)
 {
 	__m512i bytes = _mm512_loadu_si512(line);
-	auto equal = [&](char c) { return std::uint64_t{_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(c))}; };
 	line_masks m = masks_avx512(line);
 	if (m.newlines == 0)
 		return rewrite_long_line(at, line, end, bytes, m);
@@ -147,7 +146,7 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	std::uint64_t two = numbers & numbers >> 1;
 	std::uint64_t eight = two & two >> 2;
 	eight &= eight >> 4;
-	std::uint64_t unusual = (words & ~(m.digits >> 8)) | (words & equal('0') >> 8 & m.digits >> 9) |
+	std::uint64_t unusual = (words & ~(m.digits >> 8)) | (words & equal_mask(bytes, '0') >> 8 & m.digits >> 9) |
 				(eight & two >> 8) | (words & leads) | m.nuls | (starts & ~m.dashes);
 	std::uint64_t keep = leads | words << 7 | numbers | m.newlines;
 
