@@ -52,9 +52,9 @@ unsigned ones_below(std::uint64_t bits, unsigned n)
 
 // Two bits set at each of the eight places at places, 255 for none. The
 // masked forms of the instructions are used, as GCC warns of the others.
-std::uint64_t two_bits_at(const unsigned char *places)
+std::uint64_t two_bits_at(__m512i places)
 {
-	__m512i at = _mm512_maskz_cvtepu8_epi64(0xff, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(places)));
+	__m512i at = _mm512_maskz_cvtepu8_epi64(0xff, _mm512_maskz_extracti32x4_epi32(0xf, places, 0));
 	__m512i bits = _mm512_maskz_sllv_epi64(0xff, _mm512_set1_epi64(3), at);
 	__m256i four = _mm256_or_si256(_mm512_maskz_extracti64x4_epi64(0xf, bits, 0),
 				       _mm512_maskz_extracti64x4_epi64(0xf, bits, 1));
@@ -118,11 +118,14 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 
 // Rewrites the entry lines that begin at line, up to most of them, while
 // each ends within the 64 bytes from line and is plain: no NUL, no
-// reference in its lead token, and each reference a plain number (one to
-// nine digits, no sign, no leading zero). Each line keeps its lead token,
-// the "e" of each "Variable" (made a blank), the number after it and its
-// newline: those bytes are compressed into place, then spread to leave
-// two bytes after each lead token for a blank and the reference count.
+// reference in its lead token, each reference a plain number (one to nine
+// digits, no sign, no leading zero), and a blank after the lead token only
+// where a reference follows. Each line keeps its lead token, the "e" of
+// each "Variable" (made a blank), the number after it and its newline; a
+// line with references keeps the blank after its lead token too, and its
+// count takes the place of the V of its first word. Those bytes are
+// compressed into place; then a line without references, its lead token
+// alone, is spread to make room for " 0" before its newline.
 // The lines taken are all that end in the block, unless that is too many
 // for the 64 bytes written; none when the first is not plain. A first line
 // that does not end in the block is taken alone, if it can be.
@@ -141,14 +144,20 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	std::uint64_t carried = in_token + starts;
 	std::uint64_t leads = (carried ^ in_token) & in_token;
 	std::uint64_t lead_ends = carried & ~in_token;
-	// The same for the digits after each "Variable".
+	// The same from each token's end through what is neither a word nor a
+	// newline: it stops on the line's first word, or on its newline.
+	std::uint64_t carried_on = ~(words | m.newlines) + lead_ends;
+	std::uint64_t firsts = carried_on & words;
+	std::uint64_t bare = lead_ends & m.newlines; // the lines without references
+	// The digits after each "Variable".
 	std::uint64_t numbers = ((m.digits + (words << 8)) ^ m.digits) & m.digits;
 	std::uint64_t two = numbers & numbers >> 1;
 	std::uint64_t eight = two & two >> 2;
 	eight &= eight >> 4;
 	std::uint64_t unusual = (words & ~(m.digits >> 8)) | (words & equal_mask(bytes, '0') >> 8 & m.digits >> 9) |
-				(eight & two >> 8) | (words & leads) | m.nuls | (starts & ~m.dashes);
-	std::uint64_t keep = leads | words << 7 | numbers | m.newlines;
+				(eight & two >> 8) | (words & leads) | m.nuls | (starts & ~m.dashes) |
+				(carried_on & m.newlines & ~bare);
+	std::uint64_t keep = leads | (lead_ends & ~bare) | firsts | words << 7 | numbers | m.newlines;
 
 	// Taking every line that ends here is the rule, so that where the
 	// next block begins depends on the newlines alone.
@@ -156,7 +165,8 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	auto fits = [&](std::uint64_t newlines) {
 		auto through = static_cast<unsigned>(64 - std::countl_zero(newlines));
 		auto count = static_cast<unsigned>(std::popcount(newlines));
-		return count <= most && ones_below(keep, through) + 2 * count <= 64 && _bzhi_u64(unusual, through) == 0;
+		return count <= most && ones_below(keep, through) + 2 * ones_below(bare, through) <= 64 &&
+		       _bzhi_u64(unusual, through) == 0;
 	};
 	while (ends != 0 && !fits(ends)) // the last line is left for later
 		ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
@@ -164,35 +174,37 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 		return {at, 0, 0};
 	auto done = static_cast<unsigned>(64 - std::countl_zero(ends));
 	auto lines = static_cast<unsigned>(std::popcount(ends));
+	bare = _bzhi_u64(bare, done);
 
-	// Where the kept bytes go: all places but two after each lead token.
-	// A line's two follow the place, among the kept bytes, of the last
-	// character of its lead token, moved on by two for each line before.
-	// They are set eight lines at a time, a line a 64-bit lane; a lane past
-	// the last line holds 255, which shifts its bits out.
+	// Each count is how many words stand between the line's newline and
+	// the newline before of a line with references: in the words and
+	// those newlines in order, the number of places between the two.
 	__m512i numbered = _mm512_load_si512(iota.data());
-	__m512i places = _mm512_maskz_expand_epi8(keep, numbered);
-	__m512i lead_lasts = _mm512_maskz_compress_epi8(lead_ends >> 1, places);
-	__m512i moved = _mm512_add_epi8(_mm512_add_epi8(numbered, numbered), _mm512_set1_epi8(1));
-	alignas(64) std::array<unsigned char, 64> gaps;
-	_mm512_store_si512(gaps.data(),
-			   _mm512_mask_add_epi8(_mm512_set1_epi8(-1), bits_below(lines), lead_lasts, moved));
-	std::uint64_t spread = ~std::uint64_t{0};
-	for (unsigned i = 0; i < lines; i += 8)
-		spread &= ~two_bits_at(gaps.data() + i);
-	// Each line's count is how many words stand between its newline and
-	// the one before: in the words and newlines in order, the number of
-	// places between two newlines.
-	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(ends, words | ends), numbered);
+	std::uint64_t counted = ends & ~bare;
+	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(counted, words | counted), numbered);
 	__m512i before = _mm512_mask_expand_epi8(_mm512_set1_epi8(-1), ~std::uint64_t{1}, order);
 	__m512i counts = _mm512_sub_epi8(_mm512_sub_epi8(order, before), _mm512_set1_epi8(1 - '0'));
 	__m512i blank = _mm512_set1_epi8(' ');
-	__m512i kept =
-		_mm512_maskz_compress_epi8(_bzhi_u64(keep, done), _mm512_mask_mov_epi8(bytes, words << 7, blank));
-	__m512i lines_out = _mm512_mask_expand_epi8(blank, spread, kept);
-	// The second of each two places left takes the line's count.
-	_mm512_storeu_si512(at, _mm512_mask_expand_epi8(lines_out, ~spread & ~spread << 1, counts));
-	std::size_t written = ones_below(keep, done) + std::size_t{2} * lines;
+	__m512i marked = _mm512_mask_expand_epi8(_mm512_mask_mov_epi8(bytes, words << 7, blank), firsts, counts);
+	__m512i kept = _mm512_maskz_compress_epi8(keep, marked);
+	std::size_t written = ones_below(keep, done);
+	if (bare != 0) {
+		// Two places before the newline of each line without references,
+		// moved on by two for each such line before; set eight lines at a
+		// time, a line a 64-bit lane; a lane past the last holds 255, which
+		// shifts its bits out.
+		auto spaced = static_cast<unsigned>(std::popcount(bare));
+		__m512i newlines = _mm512_maskz_compress_epi8(bare, _mm512_maskz_expand_epi8(keep, numbered));
+		__m512i gaps = _mm512_mask_add_epi8(
+			_mm512_set1_epi8(-1), bits_below(spaced), newlines, _mm512_add_epi8(numbered, numbered));
+		std::uint64_t spread = ~std::uint64_t{0};
+		for (unsigned i = 0; i < spaced; i += 8, gaps = _mm512_maskz_alignr_epi64(0xff, gaps, gaps, 1))
+			spread &= ~two_bits_at(gaps);
+		kept = _mm512_mask_expand_epi8(blank, spread, kept);
+		kept = _mm512_mask_mov_epi8(kept, ~spread & ~spread << 1, _mm512_set1_epi8('0'));
+		written += std::size_t{2} * spaced;
+	}
+	_mm512_storeu_si512(at, kept);
 	return {at + written, done, lines};
 }
 
