@@ -50,8 +50,9 @@ unsigned ones_below(std::uint64_t bits, unsigned n)
 	return static_cast<unsigned>(std::popcount(_bzhi_u64(bits, n)));
 }
 
-// Two bits set at each of the eight places at places, 255 for none. The
-// masked forms of the instructions are used, as GCC warns of the others.
+// Two bits set at each of the places in the first eight bytes of places,
+// 255 for none. The masked forms of the instructions are used, as GCC
+// warns of the others.
 std::uint64_t two_bits_at(__m512i places)
 {
 	__m512i at = _mm512_maskz_cvtepu8_epi64(0xff, _mm512_maskz_extracti32x4_epi32(0xf, places, 0));
