@@ -1,8 +1,8 @@
 // The kernel for AVX-512 with BW, VBMI2, BMI1, BMI2 and POPCNT: this file
 // alone is built for them, and it runs only where the processor has them
 // and the system keeps their registers. Besides the masks, it rewrites
-// the short entry lines of a 64-byte block all at once, and a line of up
-// to two blocks alone.
+// the short entry lines of a 64-byte block all at once, and a longer line
+// a step at a time.
 #include <array>
 #include <bit>
 #include <charconv>
@@ -17,6 +17,12 @@ line_masks masks_at(const char *text)
 {
 	return masks_avx512(text);
 }
+
+} // namespace
+
+#include "listing/rewrite.h"
+
+namespace {
 
 // The bytes 0 to 63, in order.
 alignas(64) constexpr std::array<char, 64> iota = [] {
@@ -63,58 +69,75 @@ std::uint64_t two_bits_at(__m512i places)
 	return static_cast<std::uint64_t>(_mm_cvtsi128_si64(two) | _mm_extract_epi64(two, 1));
 }
 
-// Rewrites the entry line at line when it is 64 to 127 characters long
-// and plain: no NUL, and each reference a plain number. A reference in
-// its lead token counts, as it does line by line. bytes and m are those
-// of its first 64 characters. It is taken only where the text holds 128 or
-// more from line on, so that its newline is in the text. Its two halves
-// are compressed in turn after the lead token, the blank and the count.
+// The digits of the number after each word: adding the place after the
+// word to the digits carries through them.
+std::uint64_t numbers_after(std::uint64_t words, std::uint64_t digits)
+{
+	return ((digits + (words << 8)) ^ digits) & digits;
+}
+
+// A bit in each reference whose number is not plain: one to nine digits,
+// no sign, no leading zero; numbers are the digits after the words.
+std::uint64_t not_plain(std::uint64_t words, std::uint64_t numbers, std::uint64_t digits, std::uint64_t zeros)
+{
+	std::uint64_t two = numbers & numbers >> 1;
+	std::uint64_t eight = two & two >> 2;
+	eight &= eight >> 4;
+	return (words & ~(digits >> 8)) | (words & zeros >> 8 & digits >> 9) | (eight & two >> 8);
+}
+
+// Rewrites the entry line at line when it is 64 characters long or more,
+// ends within the text, is a chunk (see max_chunk) and is plain: no NUL,
+// and each reference a plain number; a reference in its lead token counts,
+// as it does line by line. bytes and m are those of its first 64
+// characters, where its lead token must end. It is read in steps, as
+// put_long_line reads it, each through the 64 characters from its start;
+// what a step keeps, the "e" of each "Variable" (made a blank) and the
+// number after it, is compressed into place after the lead token, its
+// blank and a character left for the count.
 block_rewritten rewrite_long_line(char *at, const char *line, const char *end, __m512i bytes, const line_masks &m)
 {
-	if (end - line < 128 || m.blanks == 0)
+	if (m.blanks == 0)
 		return {at, 0, 0};
-	__m512i high = _mm512_loadu_si512(line + 64);
-	line_masks n = masks_avx512(line + 64);
-	std::uint64_t newline = _blsi_u64(n.newlines);
-	std::uint64_t within = newline - 1;
-	std::uint64_t words = words_at(line);
-	std::uint64_t high_words = words_at(line + 64) & within;
-	// The digits after each "Variable", over both halves with the carry.
-	unsigned long long sum_low;
-	unsigned long long sum_high;
-	unsigned char carry = _addcarry_u64(0, m.digits, words << 8, &sum_low);
-	_addcarry_u64(carry, n.digits, high_words << 8 | words >> 56, &sum_high);
-	std::uint64_t numbers = (sum_low ^ m.digits) & m.digits;
-	std::uint64_t high_numbers = (sum_high ^ n.digits) & n.digits;
-	std::uint64_t zeros = equal_mask(bytes, '0');
-	std::uint64_t high_zeros = equal_mask(high, '0');
-	// A word whose number has no digit, a leading zero or ten digits, from
-	// the masks 8, 9 and 17 places on; in the first half, with the bits of
-	// the second shifted in.
-	auto on = [](std::uint64_t first, std::uint64_t second, unsigned k) { return first >> k | second << (64 - k); };
-	std::uint64_t unusual =
-		words & (~on(m.digits, n.digits, 8) | (on(zeros, high_zeros, 8) & on(m.digits, n.digits, 9)) |
-			 on(numbers, high_numbers, 17));
-	unusual |= high_words & (~(n.digits >> 8) | (high_zeros >> 8 & n.digits >> 9) | high_numbers >> 17);
 	auto lead = static_cast<unsigned>(std::countr_zero(m.blanks));
-	if (newline == 0 || (m.nuls | (n.nuls & within) | unusual) != 0)
-		return {at, 0, 0};
-
-	// The lead token, the blank and the count, then each half's kept
-	// bytes: the "e" of each "Variable" made a blank, and the numbers.
-	std::uint64_t es = words << 7;
-	std::uint64_t high_es = high_words << 7 | words >> 57;
-	auto count = static_cast<unsigned>(std::popcount(words) + std::popcount(high_words));
-	_mm512_storeu_si512(at, bytes);
-	char *out = std::to_chars(at + lead + 1, at + lead + 3, count).ptr;
-	at[lead] = ' ';
-	__m512i blank = _mm512_set1_epi8(' ');
-	std::uint64_t keep = es | numbers;
-	_mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, _mm512_mask_mov_epi8(bytes, es, blank)));
-	out += std::popcount(keep);
-	std::uint64_t high_keep = high_es | high_numbers | newline;
-	_mm512_storeu_si512(out, _mm512_maskz_compress_epi8(high_keep, _mm512_mask_mov_epi8(high, high_es, blank)));
-	return {out + std::popcount(high_keep), 65 + static_cast<std::size_t>(std::countr_zero(newline)), 1};
+	_mm512_storeu_si512(at, bytes); // the lead token and its blank
+	char *numbers = at + lead + 2;
+	char *out = numbers;
+	std::size_t count = 0;
+	std::uint64_t unusual = 0;
+	// Takes the references that begin in the step at from, whose window
+	// holds text, with masks w; returns where the newline stands in it,
+	// 64 for none.
+	auto take_step = [&](std::size_t from, __m512i text, const line_masks &w) {
+		auto newline = static_cast<unsigned>(std::countr_zero(w.newlines));
+		std::uint64_t within = bits_below(std::min<std::size_t>(step, newline));
+		std::uint64_t words = words_at(line + from) & within;
+		std::uint64_t kept_numbers = numbers_after(words, w.digits);
+		unusual |= (w.nuls & within) | not_plain(words, kept_numbers, w.digits, equal_mask(text, '0'));
+		std::uint64_t es = words << 7;
+		std::uint64_t keep = es | kept_numbers;
+		_mm512_storeu_si512(
+			out, _mm512_maskz_compress_epi8(keep, _mm512_mask_mov_epi8(text, es, _mm512_set1_epi8(' '))));
+		out += std::popcount(keep);
+		count += static_cast<std::size_t>(std::popcount(words));
+		return newline;
+	};
+	// A window that begins within the text ends within its pad, whose
+	// first 64 characters hold no newline: none is found past the text.
+	auto left = static_cast<std::size_t>(end - line);
+	std::size_t from = 0;
+	for (unsigned newline = take_step(0, bytes, m);;
+	     newline = take_step(from, _mm512_loadu_si512(line + from), masks_avx512(line + from))) {
+		if (newline < step) {
+			std::size_t length = from + newline;
+			if (unusual != 0 || length >= max_chunk)
+				return {at, 0, 0};
+			return {end_line(numbers, out, count), length + 1, 1};
+		}
+		from += step;
+		if (from >= left || from >= max_chunk)
+			return {at, 0, 0};
+	}
 }
 
 // Rewrites the entry lines that begin at line, up to most of them, while
@@ -150,14 +173,9 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 	std::uint64_t carried_on = ~(words | m.newlines) + lead_ends;
 	std::uint64_t firsts = carried_on & words;
 	std::uint64_t bare = lead_ends & m.newlines; // the lines without references
-	// The digits after each "Variable".
-	std::uint64_t numbers = ((m.digits + (words << 8)) ^ m.digits) & m.digits;
-	std::uint64_t two = numbers & numbers >> 1;
-	std::uint64_t eight = two & two >> 2;
-	eight &= eight >> 4;
-	std::uint64_t unusual = (words & ~(m.digits >> 8)) | (words & equal_mask(bytes, '0') >> 8 & m.digits >> 9) |
-				(eight & two >> 8) | (words & leads) | m.nuls | (starts & ~m.dashes) |
-				(carried_on & m.newlines & ~bare);
+	std::uint64_t numbers = numbers_after(words, m.digits);
+	std::uint64_t unusual = not_plain(words, numbers, m.digits, equal_mask(bytes, '0')) | (words & leads) | m.nuls |
+				(starts & ~m.dashes) | (carried_on & m.newlines & ~bare);
 	std::uint64_t keep = leads | (lead_ends & ~bare) | firsts | words << 7 | numbers | m.newlines;
 
 	// Taking every line that ends here is the rule, so that where the
@@ -210,7 +228,5 @@ block_rewritten rewrite_block(char *at, const char *line, const char *end, std::
 }
 
 } // namespace
-
-#include "listing/rewrite.h"
 
 extern const kernel kernel_avx512{isa::avx512, "avx512", masks_at, map_here, count_here, rewrite<rewrite_block>};

@@ -135,7 +135,8 @@ char *start_line(char *at, const char *line, std::size_t lead)
 char *end_line(char *numbers, char *end, std::size_t count)
 {
 	std::size_t more = count < 10 ? 0 : count < 100 ? 1 : 2;
-	std::memmove(numbers + more, numbers, static_cast<std::size_t>(end - numbers));
+	if (more != 0)
+		std::memmove(numbers + more, numbers, static_cast<std::size_t>(end - numbers));
 	std::to_chars(numbers - 1, numbers + more, count);
 	end[more] = '\n';
 	return end + more + 1;

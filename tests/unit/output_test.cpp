@@ -159,31 +159,60 @@ TEST(Process, ShortLinesAgreeAtEveryPlaceOfABlock)
 	}
 }
 
-// A run takes the whole entry lines that follow the chunk, up to most.
+// A run takes the whole entry lines that follow the chunk, up to most,
+// and nothing of what follows the text, even a line's plain end.
 TEST(Process, StopsBeforeWhatIsNotAWholeEntryLine)
 {
+	std::string references;
+	while (references.size() < max_chunk)
+		references += " Variable7";
 	struct {
 		std::string text;
 		std::int64_t most;
 		std::size_t bytes;
 		std::int64_t lines;
+		std::string past = std::string(64, '\0') + std::string(pad - 64, '-');
 	} cases[] = {
 		{"-1\n-2\nVAR Variable1\n-3\n", 9, 6, 2},
 		{"-a Variable1\n-b" + std::string(1100, 'x') + " Variable2\n", 9, 13, 1},
+		{"-a\n-b" + references.substr(0, max_chunk - 2) + "\n", 9, 3, 1},
+		{"-1\n-2 " + std::string(70, 'y'),
+		 9,
+		 3,
+		 1,
+		 std::string(64, 'y') + " Variable3\n" + std::string(pad, '-')},
 		{"-1\n-2\n-3\n", 2, 6, 2},
 		{"-1\n-2", 9, 3, 1},
 		{"-1\n\n-2\n", 9, 3, 1},
 		{"-1", 9, 2, 1},
 	};
 	for (const auto &c : cases) {
-		std::string placed(c.text);
-		placed.append(64, '\0').append(pad - 64, '-');
+		std::string placed = c.text + c.past;
 		std::size_t first = std::min(c.text.find('\n'), c.text.size() - 1) + 1;
 		std::array<char, output_size> buffer;
 		output out{buffer};
 		rewritten r = process(std::string_view(placed).substr(0, c.text.size()), first, c.most, out);
 		EXPECT_EQ(r.bytes, c.bytes) << c.text;
 		EXPECT_EQ(r.lines, c.lines) << c.text;
+	}
+}
+
+// However long a plain line, rewriting it writes no further than
+// line_room from where it begins.
+TEST(Process, WritesWithinLineRoom)
+{
+	std::string text = "-a\n-b";
+	while (text.size() < 8 * max_chunk)
+		text += " Variable123456789";
+	text += "\n";
+	std::string placed = text + std::string(64, '\0') + std::string(pad - 64, '-');
+	for (const kernel *k : kernels()) {
+		std::vector<char> buffer(output_size + text.size(), '#');
+		output out{std::span(buffer).first(output_size)};
+		out.used = output_size - line_room - "-a 0\n"sv.size();
+		rewritten r = k->process(std::string_view(placed).substr(0, text.size()), 3, 9, out);
+		EXPECT_EQ(r.lines, 1) << k->name;
+		EXPECT_EQ(std::count(buffer.begin() + output_size, buffer.end(), '#'), text.size()) << k->name;
 	}
 }
 
