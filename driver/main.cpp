@@ -34,7 +34,7 @@ int thread_count()
 
 int main(int argc, char *argv[])
 {
-	binary_standard_streams();
+	prepare_standard_streams();
 	argv = utf8_arguments(argc, argv);
 	static std::array<char, output_size> out_bytes;
 	static std::array<char, output_size> err_bytes;

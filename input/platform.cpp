@@ -27,11 +27,17 @@ ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset)
 	return first;
 }
 
-std::size_t write_all(int fd, std::string_view bytes)
+std::size_t write_all(int fd, std::string_view bytes, std::int64_t offset)
 {
 	std::size_t written = 0;
 	while (written < bytes.size()) {
-		ssize_t n = write_once(fd, bytes.data() + written, bytes.size() - written);
+		const char *from = bytes.data() + written;
+		std::size_t left = bytes.size() - written;
+		ssize_t n = offset < 0 ? write_once(fd, from, left)
+				       : write_at_once(fd, from, left, offset + static_cast<std::int64_t>(written));
+		// A write that takes nothing would take nothing again.
+		if (n == 0)
+			errno = EIO;
 		if (n <= 0)
 			break;
 		written += static_cast<std::size_t>(n);

@@ -35,9 +35,10 @@ ssize_t write_at_once(int fd, const char *bytes, std::size_t size, std::int64_t 
 // the bytes before it, or -1 with errno when that is the first.
 ssize_t read_at(int fd, char *bytes, std::size_t size, std::int64_t offset);
 
-// Writes bytes to fd; returns how many it took: all of them, unless it
-// refused the rest, with errno telling why.
-std::size_t write_all(int fd, std::string_view bytes);
+// Writes bytes to fd where it stands, or at offset; returns how many it
+// took: all of them, unless it refused the rest, with errno telling why. A
+// write that takes none is refused, for EIO.
+std::size_t write_all(int fd, std::string_view bytes, std::int64_t offset = -1);
 
 // Whether two file descriptors write to one file, pipe or terminal, where
 // the order of their bytes together is kept; a device that keeps nothing,
@@ -70,7 +71,13 @@ void large_pages(char *bytes, std::size_t size);
 int available_processors();
 
 // The arguments as UTF-8, and the input opened by such a name, read as
-// bytes; standard input, output and error carry bytes as they are.
+// bytes.
 char **utf8_arguments(int argc, char **argv);
 std::FILE *open_input(const char *path);
-void binary_standard_streams();
+
+// Makes standard input, output and error carry bytes as they are, and
+// opens each that is closed on the null device, for reading where the
+// command writes and for writing where it reads: its use fails, as on a
+// descriptor that cannot serve, and no file the command opens is ever
+// 0, 1 or 2.
+void prepare_standard_streams();

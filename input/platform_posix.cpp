@@ -138,6 +138,18 @@ std::FILE *open_input(const char *path)
 	return std::fopen(path, "r");
 }
 
-void binary_standard_streams()
+void prepare_standard_streams()
 {
+	// A closed one is opened on the null device the other way round, so
+	// that its use fails as on any descriptor it cannot serve, and no file
+	// the command opens later takes its number.
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+		if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+			continue;
+		int null = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+		if (null >= 0 && null != fd) {
+			dup2(null, fd);
+			close(null);
+		}
+	}
 }

@@ -225,8 +225,10 @@ std::FILE *open_input(const char *path)
 	return _wfopen(wide(path).c_str(), L"rb");
 }
 
-void binary_standard_streams()
+void prepare_standard_streams()
 {
+	// The C runtime keeps 0, 1 and 2 taken even where the process was
+	// given no handle for them, so no file the command opens takes one.
 	_setmode(0, _O_BINARY);
 	_setmode(1, _O_BINARY);
 	_setmode(2, _O_BINARY);
