@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "input/platform.h"
@@ -56,6 +57,8 @@ void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, c
 {
 	c.dropped = true;
 	if (!c.unpack || c.read > offset) {
+		// The old one goes first: two at once may not fit where one does.
+		c.unpack.reset();
 		c.unpack = start_decompressing(c.input, c.compressed, path);
 		c.read = 0;
 		c.error = 0;
@@ -84,12 +87,7 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	// needs no room for one.
 	if (c.fd < 0)
 		c.fd = temporary_file(temporary_folder());
-	std::size_t copied = 0;
-	for (ssize_t put = 0; c.fd >= 0 && copied < got; copied += static_cast<std::size_t>(put)) {
-		put = write_at_once(c.fd, bytes + copied, got - copied, c.length + static_cast<std::int64_t>(copied));
-		if (put <= 0)
-			break;
-	}
+	std::size_t copied = c.fd >= 0 ? write_all(c.fd, {bytes, got}, c.length) : 0;
 	c.length += static_cast<std::int64_t>(copied);
 	if (copied == got)
 		return got;
@@ -103,4 +101,16 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	c.write_error = errno;
 	c.error = copy_not_written;
 	return copied;
+}
+
+const char *failure_of(const copy &c)
+{
+	switch (c.error) {
+	case copy_not_written:
+		return std::strerror(c.write_error);
+	case not_decompressed:
+		return why(*c.unpack);
+	default:
+		return std::strerror(c.error);
+	}
 }

@@ -51,3 +51,6 @@ void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, c
 // could not be read or copied: 0 at the end of the input. Once a
 // compressed file's copy is dropped, returns how many it read.
 std::size_t copy_more(copy &c, char *bytes, std::size_t size);
+
+// Why c ended short of the end of its input, in words.
+const char *failure_of(const copy &c);

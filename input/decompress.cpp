@@ -116,12 +116,27 @@ ssize_t failed(decompressor &d, const char *reason, std::size_t made = 0)
 	return made > 0 ? static_cast<ssize_t>(made) : -1;
 }
 
+// Fills d.input from input that cannot be reread, as a read of a file
+// fills it, up to its end or a read that fails: where a library finds a
+// stream's end, or that it is corrupt, must not depend on how the writer
+// of a pipe cut what it wrote. How many bytes; -1 where the first read
+// fails.
+ssize_t read_in_turn_whole(decompressor &d)
+{
+	std::size_t got = 0;
+	for (ssize_t n = 1; n > 0 && got < d.input.size(); got += static_cast<std::size_t>(std::max<ssize_t>(n, 0))) {
+		n = d.in_turn(d.input.data() + got, d.input.size() - got);
+		if (n < 0 && got == 0)
+			return -1;
+	}
+	return static_cast<ssize_t>(got);
+}
+
 // Reads more of the compressed file into d.input: how many bytes, 0 at
 // its end, -1 where a read fails.
 ssize_t read_input(decompressor &d)
 {
-	ssize_t n = d.in_turn ? d.in_turn(d.input.data(), d.input.size())
-			      : read_at(d.fd, d.input.data(), d.input.size(), d.offset);
+	ssize_t n = d.in_turn ? read_in_turn_whole(d) : read_at(d.fd, d.input.data(), d.input.size(), d.offset);
 	if (n < 0)
 		return failed(d, std::strerror(errno));
 	d.offset += n;
@@ -165,6 +180,13 @@ template <typename Byte, typename Size>
 }
 
 #ifdef VBLOCKS_ZLIB
+const char *zlib_reason(const z_stream &z, int r)
+{
+	if (r == Z_MEM_ERROR)
+		return "out of memory";
+	return z.msg != nullptr ? z.msg : "invalid compressed data";
+}
+
 ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 {
 	z_stream &z = d.z;
@@ -182,7 +204,7 @@ ssize_t inflate_some(decompressor &d, char *bytes, std::size_t size)
 			d.whole = false;
 		} else if (r != Z_BUF_ERROR || z.avail_in > 0) {
 			// No progress with input to spare would be no progress ever.
-			return failed(d, z.msg != nullptr ? z.msg : "invalid compressed data", size - z.avail_out);
+			return failed(d, zlib_reason(z, r), size - z.avail_out);
 		}
 		if (z.avail_out < size)
 			return static_cast<ssize_t>(size - z.avail_out);
@@ -424,5 +446,5 @@ ssize_t decompress(decompressor &d, char *bytes, std::size_t size)
 
 const char *why(const decompressor &d)
 {
-	return d.reason;
+	return d.reason != nullptr ? d.reason : "invalid compressed data";
 }

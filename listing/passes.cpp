@@ -59,9 +59,8 @@ void emit_header(emit_pass &p, std::optional<std::int32_t> read, const char *pat
 		fail("Could not copy file %s to a temporary file in %s: %s\n",
 		     in.path,
 		     temporary_folder(),
-		     std::strerror(in.source->write_error));
-	const char *reason = in.error == not_decompressed ? why(*in.source->unpack) : std::strerror(in.error);
-	fail("Could not read file %s: %s\n", in.path, reason);
+		     read_failure(in));
+	fail("Could not read file %s: %s\n", in.path, read_failure(in));
 }
 
 // The entry lines from where in stands to the next header, read ahead;
@@ -82,6 +81,7 @@ std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 		return entries;
 	in.limit = ahead.limit;
 	in.error = ahead.error;
+	in.reason = read_failure(ahead);
 	in.at_end = false;
 	return std::nullopt;
 }

@@ -44,10 +44,12 @@ void refill(reader &in)
 	if (n < 0) {
 		in.limit = in.offset;
 		in.error = errno;
+		in.reason = nullptr;
 		n = 0;
 	} else if (in.in_turn && in.source->error != 0) {
 		in.limit = in.offset + n;
 		in.error = in.source->error;
+		in.reason = nullptr;
 	}
 	auto got = static_cast<std::size_t>(n);
 	in.end = lands + got;
@@ -80,5 +82,13 @@ void start_ahead(reader &ahead, const reader &in)
 	// that failed.
 	ahead.limit = in.error != 0 ? in.limit : no_end;
 	ahead.error = in.error;
+	ahead.reason = in.error != 0 ? read_failure(in) : nullptr;
 	ahead.at_end = in.at_end && in.offset != in.limit;
+}
+
+const char *read_failure(const reader &in)
+{
+	if (in.reason != nullptr)
+		return in.reason;
+	return in.error < 0 ? failure_of(*in.source) : std::strerror(in.error);
 }

@@ -56,6 +56,7 @@ struct reader {
 	std::int64_t offset = 0; // of the byte after them
 	std::int64_t limit = no_end;
 	int error = 0;                     // why it ends at limit, if it does for a failed read
+	const char *reason = nullptr;      // that in words, where a look-ahead of another source found it
 	std::size_t next_read = read_size; // the most that the next refill reads
 	bool at_end = false;
 	copy *source = nullptr; // the copy of input that cannot be reread
@@ -120,6 +121,9 @@ inline std::int64_t count_entry_lines(reader &in)
 // after it in the buffer, at most most lines in all (see process), and
 // moves in past them; returns how many it rewrote.
 std::int64_t rewrite_entry_lines(reader &in, std::string_view chunk, std::int64_t most, output &out);
+
+// Why in ended short, in words.
+const char *read_failure(const reader &in);
 
 // Sets ahead to read on from where in stands.
 void start_ahead(reader &ahead, const reader &in);
