@@ -64,7 +64,7 @@ TEST(Process, RewritesEntryLines)
 }
 
 // Lead tokens of 1 to 70 characters, numbers of 1 to 11 digits with and
-// without leading zeros, references at every place around the steps of a
+// without leading zeros, counts of 9 to 11 and 99 to 101, references at every place around the steps of a
 // long line, a NUL past the first window, the longest lines and a chunk
 // cut short: alone and, ended by a newline, in one run.
 TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
@@ -88,6 +88,13 @@ TEST(Process, AgreesWithThePlainRewritingAtEveryEdge)
 	for (const std::string &tail : tails)
 		for (std::size_t at = 30; at < 110; at++)
 			chunks.push_back("-1 " + std::string(at, 'y') + tail + "\n");
+	// Counts on either side of each count's extra digit.
+	for (int count : {9, 10, 11, 99, 100, 101}) {
+		std::string line = "-1";
+		for (int i = 0; i < count; i++)
+			line += " Variable" + std::to_string(i % 10);
+		chunks.push_back(line + "\n");
+	}
 	std::string refs;
 	for (int i = 0; i < 12; i++)
 		refs.append(" Variable").append(std::to_string(123456789 - i));
