@@ -38,18 +38,16 @@ int main(int argc, char *argv[])
 	argv = utf8_arguments(argc, argv);
 	static std::array<char, output_size> out_bytes;
 	static std::array<char, output_size> err_bytes;
-	output out{out_bytes};
-	output own_err{err_bytes};
-	out.empty = [](output &o) { write_stream(STDOUT_FILENO, ready(o)); };
-	own_err.empty = [](output &o) { write_stream(STDERR_FILENO, ready(o)); };
-	// Both streams into one file stand in the order in which one thread
-	// writes their lines, whatever the threads.
-	bool merged = same_file(STDOUT_FILENO, STDERR_FILENO);
+	output out{out_bytes, 0, STDOUT_FILENO, write_out};
+	output own_err{err_bytes, 0, STDERR_FILENO, write_out};
+	// Where both streams go to one file, the diagnostics are written into
+	// the listing's buffer, so that their lines stand in the order in
+	// which one thread writes them, whatever the threads.
+	output &err = same_file(STDOUT_FILENO, STDERR_FILENO) ? out : own_err;
 	// A piece is 256 KiB: through a pipe of the default 64 KiB, its writer
 	// would wait on the reader four times a piece, and the workers on it.
 	widen_pipe(STDOUT_FILENO);
 	widen_pipe(STDERR_FILENO);
-	output &err = merged ? out : own_err;
 	try {
 		if (argc != 2)
 			fail("Usage: vblocks inFile\n");

@@ -115,11 +115,10 @@ void convert(std::FILE *in, const char *path, output &out, output &err, int thre
 
 int end_failed(const run_failed &f, output &out, output &err)
 {
-	bool merged = &err == &out;
-	int err_fd = merged ? STDOUT_FILENO : STDERR_FILENO;
-	write_all(err_fd, ready(err));
-	write_all(err_fd, f.line());
-	if (!merged)
-		write_all(STDOUT_FILENO, ready(out));
+	// Where err is out, it holds nothing more once its bytes are written.
+	write_all(err.fd, ready(err));
+	err.used = 0;
+	write_all(err.fd, f.line());
+	write_all(out.fd, ready(out));
 	return 6;
 }

@@ -46,5 +46,5 @@ void convert(std::FILE *in, const char *path, output &out, output &err, int thre
 
 // Ends a run that failed with f: what out and err hold before the fault
 // still goes out, as far as the streams take it, then f's line; returns
-// the status, 6. Where err is out, both go to standard output, in order.
+// the status, 6. Where err is out, its bytes and the line go out in order.
 int end_failed(const run_failed &f, output &out, output &err);

@@ -13,6 +13,11 @@ void write_stream(int fd, std::string_view bytes)
 		fail("Could not write output: %s\n", std::strerror(errno));
 }
 
+void write_out(output &out)
+{
+	write_stream(out.fd, ready(out));
+}
+
 void flush(output &out)
 {
 	out.empty(out);
@@ -33,29 +38,6 @@ void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
 	at = decimal(at, entries);
 	*at++ = '\n';
 	out.used = static_cast<std::size_t>(at - out.bytes.data());
-}
-
-// A pending variable line keeps room for the longest count and its
-// newline, which is closed up when the count is known.
-constexpr std::size_t count_room = number_room + 1;
-
-void put_pending_variable_line(output &out, std::int32_t variable)
-{
-	out.pending = out.used;
-	char *at = decimal(out.bytes.data() + out.used, variable);
-	*at++ = ' ';
-	out.used = static_cast<std::size_t>(at - out.bytes.data()) + count_room;
-}
-
-void settle_variable_line(output &out, std::int64_t entries)
-{
-	char *room = std::find(out.bytes.data() + *out.pending, out.bytes.data() + out.used, ' ') + 1;
-	char *after = room + count_room;
-	char *at = decimal(room, entries);
-	*at++ = '\n';
-	char *end = std::copy(after, out.bytes.data() + out.used, at);
-	out.used = static_cast<std::size_t>(end - out.bytes.data());
-	out.pending.reset();
 }
 
 void report_unrecognised(output &err, std::string_view chunk)

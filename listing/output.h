@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -19,12 +18,7 @@
 struct output {
 	std::span<char> bytes;
 	std::size_t used = 0;
-	// Where a variable line whose entry count is not yet known begins;
-	// the bytes from there on are not ready to be written.
-	std::optional<std::size_t> pending{};
-	// Set when that count cannot be known: the line and the listing's
-	// lines that follow it are never written, its diagnostics are.
-	bool lost = false;
+	int fd = -1; // the stream the bytes belong to
 	// Takes the ready bytes; may put another buffer in place of bytes.
 	std::function<void(output &)> empty{};
 };
@@ -44,29 +38,22 @@ inline bool has_line_room(const output &out)
 	return out.bytes.size() - out.used >= line_room;
 }
 
-// The bytes that are ready to be written: all of them but a pending
-// variable line and what follows it.
+// The bytes written into the buffer.
 inline std::string_view ready(const output &out)
 {
-	return {out.bytes.data(), out.pending.value_or(out.used)};
+	return {out.bytes.data(), out.used};
 }
 
 // Writes bytes whole to standard output, ending the run at the first
 // write it refuses, or to standard error, whose refusal cannot be told.
 void write_stream(int fd, std::string_view bytes);
 
+// Empties out by writing it to its stream: how the calling thread's
+// buffers are emptied.
+void write_out(output &out);
+
 // Empties the buffer through its owner.
 void flush(output &out);
-
-// Drops the listing's lines written since mark where a variable line
-// before them was lost.
-inline void drop_if_lost(output &out, std::size_t mark)
-{
-	if (out.lost) {
-		out.used = mark;
-		out.pending.reset();
-	}
-}
 
 // Room for one number: a sign and 19 digits.
 inline constexpr std::size_t number_room = 20;
@@ -85,12 +72,6 @@ inline char *decimal(char *at, std::int64_t n)
 // be line_room for it.
 void put_count_line(output &out, std::int64_t variables);
 void put_variable_line(output &out, std::int32_t variable, std::int64_t entries);
-
-// Writes a variable line whose entry count is put in later by
-// settle_variable_line, once the block has been rewritten; there must be
-// no other such line pending.
-void put_pending_variable_line(output &out, std::int32_t variable);
-void settle_variable_line(output &out, std::int64_t entries);
 
 // Reports a chunk of no known kind, shown up to its first NUL, emptying
 // the buffer first where it lacks the room.

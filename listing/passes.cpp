@@ -1,5 +1,6 @@
 #include "listing/passes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "input/platform.h"
@@ -86,18 +87,97 @@ std::optional<std::int64_t> count_block_ahead(reader &in, reader &ahead)
 	return std::nullopt;
 }
 
-// Puts in the count of the pending variable line, whose block runs on
-// past what in has buffered, by reading ahead. A block that cannot be
-// read to its end has a count that cannot be known: its variable line is
-// lost, with what follows it, and the pass fails where the look-ahead
-// did, past a segment's end too, once it has the lines before.
-void settle_ahead(reader &in, reader &ahead, const position &at, output &out)
+// A variable line whose count is not yet known keeps room for the
+// longest count and its newline, closed up once the count is known.
+constexpr std::size_t count_room = number_room + 1;
+
+// Writes the variable line of the block the pass has just entered, with
+// the count the tally made or, past variable 99, with room for the count
+// that the block's end gives.
+void put_block_line(emit_pass &p, output &out)
 {
-	if (auto more = count_block_ahead(in, ahead)) {
-		settle_variable_line(out, at.entries + *more);
-	} else {
-		out.lost = true;
-		drop_if_lost(out, *out.pending);
+	if (in_table(p.at.current)) {
+		put_variable_line(out, p.at.current, (*p.counts)[p.at.current]);
+		return;
+	}
+	p.pending = out.used;
+	char *at = decimal(out.bytes.data() + out.used, p.at.current);
+	*at++ = ' ';
+	out.used = static_cast<std::size_t>(at - out.bytes.data()) + count_room;
+}
+
+// Puts the count into the pending variable line.
+void settle(emit_pass &p, output &out, std::int64_t entries)
+{
+	char *room = std::find(out.bytes.data() + *p.pending, out.bytes.data() + out.used, ' ') + 1;
+	char *at = decimal(room, entries);
+	*at++ = '\n';
+	char *end = std::copy(room + count_room, out.bytes.data() + out.used, at);
+	out.used = static_cast<std::size_t>(end - out.bytes.data());
+	p.pending.reset();
+}
+
+// Takes back the pending variable line and the listing's lines after it,
+// whose count cannot be known: the pass writes no more of the listing.
+void lose_pending(emit_pass &p, output &out)
+{
+	out.used = *p.pending;
+	p.pending.reset();
+	p.lost = true;
+}
+
+// Settles the pending variable line, if there is one, before anything but
+// the block's own lines follows it: its count is read ahead, as the block
+// runs on past what in has buffered. A block that cannot be read to its
+// end loses its line, and the pass fails where the look-ahead did, past a
+// segment's end too, once it has the diagnostics before.
+void settle_ahead(emit_pass &p, reader &in, reader &ahead, output &out)
+{
+	if (!p.pending)
+		return;
+	if (auto more = count_block_ahead(in, ahead))
+		settle(p, out, p.at.entries + *more);
+	else
+		lose_pending(p, out);
+}
+
+// Takes back the listing's lines written since mark where a block's count
+// is lost.
+void drop_if_lost(const emit_pass &p, output &out, std::size_t mark)
+{
+	if (p.lost)
+		out.used = mark;
+}
+
+// Takes a chunk of the emit pass, where it stands in in.
+void emit_chunk(emit_pass &p, std::string_view c, reader &in, reader &ahead, output &out, output &err)
+{
+	switch (classify(c)) {
+	case kind::header: {
+		if (p.pending)
+			settle(p, out, p.at.entries);
+		emit_header(p, header_number(c), in.path, out, err);
+		std::size_t mark = out.used;
+		put_block_line(p, out);
+		drop_if_lost(p, out, mark);
+		break;
+	}
+	case kind::metadata:
+		break;
+	case kind::entry: {
+		std::int64_t room = room_left(*p.counts, p.at);
+		if (room == 0)
+			fail_changed(in.path);
+		std::size_t mark = out.used;
+		p.at.entries += rewrite_entry_lines(in, c, room, out);
+		drop_if_lost(p, out, mark);
+		break;
+	}
+	case kind::unrecognised:
+		// Where err is out, a diagnostic must not wait behind the line.
+		settle_ahead(p, in, ahead, out);
+		report_unrecognised(err, c);
+		break;
 	}
 }
 
@@ -155,56 +235,24 @@ void run_pass(tally_pass &p, reader &in, reader & /*ahead*/, output & /*out*/, o
 
 void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err)
 {
-	for (;;) {
-		if (!has_line_room(out)) {
-			// A block past variable 99 waits in the buffer for its count,
-			// which it gets here by reading ahead when it does not fit.
-			if (out.pending)
-				settle_ahead(in, ahead, p.at, out);
-			flush(out);
-		}
-		auto c = next_chunk(in);
-		if (!c && in.error != 0)
-			fail_read(in);
-		if (!c && out.pending) {
-			// The block runs on past in.
-			settle_ahead(in, ahead, p.at, out);
-			continue;
-		}
-		if (!c)
-			break;
-		std::size_t mark;
-		switch (classify(*c)) {
-		case kind::header:
-			if (out.pending)
-				settle_variable_line(out, p.at.entries);
-			emit_header(p, header_number(*c), in.path, out, err);
-			mark = out.used;
-			if (in_table(p.at.current)) {
-				put_variable_line(out, p.at.current, (*p.counts)[p.at.current]);
-			} else {
-				put_pending_variable_line(out, p.at.current);
-				// Where both streams go to one file, diagnostics would
-				// wait behind the line, and be lost with it.
-				if (&err == &out)
-					settle_ahead(in, ahead, p.at, out);
+	try {
+		for (;;) {
+			if (!has_line_room(out)) {
+				settle_ahead(p, in, ahead, out);
+				flush(out);
 			}
-			drop_if_lost(out, mark);
-			break;
-		case kind::metadata:
-			break;
-		case kind::entry: {
-			std::int64_t room = room_left(*p.counts, p.at);
-			if (room == 0)
-				fail_changed(in.path);
-			mark = out.used;
-			p.at.entries += rewrite_entry_lines(in, *c, room, out);
-			drop_if_lost(out, mark);
-			break;
+			auto c = next_chunk(in);
+			if (!c)
+				break;
+			emit_chunk(p, *c, in, ahead, out, err);
 		}
-		case kind::unrecognised:
-			report_unrecognised(err, *c);
-			break;
-		}
+		settle_ahead(p, in, ahead, out);
+		if (in.error != 0)
+			fail_read(in);
+	} catch (...) {
+		// An unsettled line is never written.
+		if (p.pending)
+			out.used = *p.pending;
+		throw;
 	}
 }

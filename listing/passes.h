@@ -33,6 +33,11 @@ struct emit_pass {
 	std::int64_t headers; // in the listing
 	position at;
 	seam s;
+	// Where the variable line of a block past variable 99 begins in out,
+	// while its count is not known: the line is written in full before
+	// anything but its block's lines follows it.
+	std::optional<std::size_t> pending{};
+	bool lost = false; // a block's count cannot be known: the listing's lines are not written
 };
 
 // Runs a pass over in, writing the listing to out and diagnostics to err

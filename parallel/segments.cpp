@@ -106,7 +106,8 @@ template <typename Pass> struct shared {
 	const Pass fresh;
 	const reader like; // what the workers read like
 	int fd;
-	bool merged; // standard output and standard error are one file
+	const output &out; // the calling thread's, whose streams the workers write
+	const output &err;
 	std::vector<slot<Pass>> slots;
 	// The input: the file, or the copy the calling thread makes, which
 	// has a file descriptor once it has bytes.
@@ -162,7 +163,7 @@ template <typename Pass> void hand_in(job<Pass> &j, std::size_t i)
 	if (p == nullptr)
 		return;
 	p->size = ready(j.buffers[i]).size();
-	p->fd = i == 0 || j.sh.merged ? STDOUT_FILENO : STDERR_FILENO;
+	p->fd = j.buffers[i].fd;
 	j.handed += p->size > 0;
 	hand_piece(j.sh.w, j.k, p);
 	p = nullptr;
@@ -198,10 +199,15 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	reader in = segment_reader(sh.like, input, &own.pass, s.b.from, s.b.to, s.b.error);
 	reader ahead{input, sh.like.path, &own.ahead};
 	job<Pass> j{sh, k, s, {}, {}};
-	for (std::size_t i = 0; i < 2; i++)
+	for (std::size_t i = 0; i < 2; i++) {
+		j.buffers[i].fd = (i == 0 ? sh.out : sh.err).fd;
 		j.buffers[i].empty = [&j, i](output &) { take_fresh(j, i); };
+	}
+	// Where the calling thread writes both streams into one buffer, so
+	// does the worker.
+	output &err = j.buffers[sh.err.fd == sh.out.fd ? 0 : 1];
 	try {
-		run_pass(s.pass, in, ahead, j.buffers[0], j.buffers[sh.merged ? 0 : 1]);
+		run_pass(s.pass, in, ahead, j.buffers[0], err);
 	} catch (const run_failed &f) {
 		s.failure = f;
 	} catch (const redo_segment &) {
@@ -275,7 +281,7 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 	flush(err);
 	std::int64_t segments = growing ? no_end : (size + segment_size - 1) / segment_size;
 	restart(w, segments, growing ? 0 : segments, growing ? no_end : size);
-	shared<Pass> sh{workers, w, p, fresh, pass, fd, &err == &out, std::vector<slot<Pass>>(w.queues.size())};
+	shared<Pass> sh{workers, w, p, fresh, pass, fd, out, err, std::vector<slot<Pass>>(w.queues.size())};
 	std::vector<std::thread> threads;
 	// A thread that cannot be started, for want of memory or of threads,
 	// leaves the work to the others.

@@ -40,10 +40,8 @@ template <typename Passes> run_result captured(Passes passes, bool merged = fals
 	dup2(fileno(out), STDOUT_FILENO);
 	dup2(fileno(merged ? out : err), STDERR_FILENO);
 	std::array<char, output_size> out_bytes, err_bytes;
-	output o{out_bytes};
-	output own_err{err_bytes};
-	o.empty = [](output &b) { write_stream(STDOUT_FILENO, ready(b)); };
-	own_err.empty = [](output &b) { write_stream(STDERR_FILENO, ready(b)); };
+	output o{out_bytes, 0, STDOUT_FILENO, write_out};
+	output own_err{err_bytes, 0, STDERR_FILENO, write_out};
 	output &e = merged ? o : own_err;
 	auto run = [&] {
 		try {

@@ -243,21 +243,3 @@ TEST(Output, NumbersArePlainDecimals)
 	put_variable_line(out, 12, 10000000000);
 	EXPECT_EQ(ready(out), "2147483648\n-7 0\n12 10000000000\n");
 }
-
-// A variable line written before its count is held back, then closed up
-// around the count.
-TEST(Output, APendingVariableLineGetsItsCount)
-{
-	for (std::int64_t entries : {0LL, 7LL, 10000000000LL}) {
-		std::array<char, output_size> buffer;
-		output out{buffer};
-		put_variable_line(out, 99, 1);
-		put_pending_variable_line(out, 100);
-		std::string_view line = "-1 0\n";
-		out.used = static_cast<std::size_t>(std::copy(line.begin(), line.end(), out.bytes.data() + out.used) -
-						    out.bytes.data());
-		EXPECT_EQ(ready(out), "99 1\n");
-		settle_variable_line(out, entries);
-		EXPECT_EQ(ready(out), "99 1\n100 " + std::to_string(entries) + "\n-1 0\n");
-	}
-}
