@@ -49,9 +49,9 @@ void tally(conversion &c, output &out, output &err)
 		// A file is tallied in segments, and so is the copy of what cannot
 		// be reread, as it is made, however long it turns out to be.
 		if (pool *p = workers_for(c, c.pass.in_turn ? no_end : c.before.size)) {
-			c.tallied = run_segments(*p, c.tally, c.pass, c.ahead, out, err, c.fd, c.before.size);
+			c.tallied = run_segments(*p, c.tally, {c.pass, c.ahead, out, err}, c.fd, c.before.size);
 		} else {
-			run_pass(c.tally, c.pass, c.ahead, out, err);
+			run_pass(c.tally, {c.pass, c.ahead, out, err});
 			c.tallied = c.pass.offset;
 		}
 	} catch (const run_failed &) {
@@ -64,14 +64,14 @@ void tally(conversion &c, output &out, output &err)
 			fail("Could not read file %s: %s\n", c.path, why(*unpack));
 		throw;
 	}
-	finish(c.tally, c.path);
+	finish(c.tally);
 	flush(err);
 }
 
 void emit(conversion &c, output &out, output &err)
 {
 	put_count_line(out, variables_of(c.tally.at.index));
-	emit_pass p{&c.tally.counts, c.tally.at.index, {}, {}};
+	emit_pass p{&c.tally.counts, c.tally.at.index, c.path, {}, {}};
 	// What was read in turn is read again from its copy, which holds no
 	// more: none at all when there was nothing to copy. A compressed file
 	// whose copy could not be written is decompressed again.
@@ -87,12 +87,12 @@ void emit(conversion &c, output &out, output &err)
 	std::int64_t read = 0;
 	pool *workers = !again && (c.before.size > 0 || copied) ? workers_for(c, c.tallied) : nullptr;
 	if (workers != nullptr) {
-		read = run_segments(*workers, p, c.pass, c.ahead, out, err, source, c.tallied);
+		read = run_segments(*workers, p, {c.pass, c.ahead, out, err}, source, c.tallied);
 	} else {
-		run_pass(p, c.pass, c.ahead, out, err);
+		run_pass(p, {c.pass, c.ahead, out, err});
 		read = c.pass.offset;
 	}
-	finish(p, c.path);
+	finish(p);
 	if (read != c.tallied || !same(c.before, stamp_of(c.fd)))
 		fail_changed(c.path);
 	if (c.copied.fd >= 0)

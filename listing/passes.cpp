@@ -38,21 +38,6 @@ void enter_header(position &at, seam &s, std::optional<std::int32_t> read)
 	enter_block(at, number);
 }
 
-void tally_header(tally_pass &p, std::optional<std::int32_t> read, output &out, output &err)
-{
-	hand_on_lead_in(p.at, out, err);
-	add_entries(p.counts, p.at.current, p.at.entries);
-	enter_header(p.at, p.s, read);
-}
-
-void emit_header(emit_pass &p, std::optional<std::int32_t> read, const char *path, output &out, output &err)
-{
-	hand_on_lead_in(p.at, out, err);
-	if (!block_complete(*p.counts, p.at) || p.at.index == p.headers)
-		fail_changed(path);
-	enter_header(p.at, p.s, read);
-}
-
 // The whole chunks before a read that failed have been taken.
 [[noreturn]] void fail_read(const reader &in)
 {
@@ -131,14 +116,14 @@ void lose_pending(emit_pass &p, output &out)
 // runs on past what in has buffered. A block that cannot be read to its
 // end loses its line, and the pass fails where the look-ahead did, past a
 // segment's end too, once it has the diagnostics before.
-void settle_ahead(emit_pass &p, reader &in, reader &ahead, output &out)
+void settle_ahead(emit_pass &p, pass_io io)
 {
 	if (!p.pending)
 		return;
-	if (auto more = count_block_ahead(in, ahead))
-		settle(p, out, p.at.entries + *more);
+	if (auto more = count_block_ahead(io.in, io.ahead))
+		settle(p, io.out, p.at.entries + *more);
 	else
-		lose_pending(p, out);
+		lose_pending(p, io.out);
 }
 
 // Takes back the listing's lines written since mark where a block's count
@@ -149,14 +134,16 @@ void drop_if_lost(const emit_pass &p, output &out, std::size_t mark)
 		out.used = mark;
 }
 
-// Takes a chunk of the emit pass, where it stands in in.
-void emit_chunk(emit_pass &p, std::string_view c, reader &in, reader &ahead, output &out, output &err)
+// Takes a chunk of the emit pass, where it stands in io.in.
+void emit_chunk(emit_pass &p, std::string_view c, pass_io io)
 {
+	output &out = io.out;
 	switch (classify(c)) {
 	case kind::header: {
 		if (p.pending)
 			settle(p, out, p.at.entries);
-		emit_header(p, header_number(c), in.path, out, err);
+		hand_on_lead_in(p.at, out, io.err);
+		cross_header(p, header_number(c));
 		std::size_t mark = out.used;
 		put_block_line(p, out);
 		drop_if_lost(p, out, mark);
@@ -167,16 +154,16 @@ void emit_chunk(emit_pass &p, std::string_view c, reader &in, reader &ahead, out
 	case kind::entry: {
 		std::int64_t room = room_left(*p.counts, p.at);
 		if (room == 0)
-			fail_changed(in.path);
+			fail_changed(p.path);
 		std::size_t mark = out.used;
-		p.at.entries += rewrite_entry_lines(in, c, room, out);
+		p.at.entries += rewrite_entry_lines(io.in, c, room, out);
 		drop_if_lost(p, out, mark);
 		break;
 	}
 	case kind::unrecognised:
 		// Where err is out, a diagnostic must not wait behind the line.
-		settle_ahead(p, in, ahead, out);
-		report_unrecognised(err, c);
+		settle_ahead(p, io);
+		report_unrecognised(io.err, c);
 		break;
 	}
 }
@@ -188,36 +175,39 @@ void fail_changed(const char *path)
 	fail("File %s changed while it was read\n", path);
 }
 
-void cross_header(tally_pass &p, std::optional<std::int32_t> read, const char * /*path*/)
+void cross_header(tally_pass &p, std::optional<std::int32_t> read)
 {
-	output none;
-	tally_header(p, read, none, none);
+	add_entries(p.counts, p.at.current, p.at.entries);
+	enter_header(p.at, p.s, read);
 }
 
-void cross_header(emit_pass &p, std::optional<std::int32_t> read, const char *path)
+void cross_header(emit_pass &p, std::optional<std::int32_t> read)
 {
-	output none;
-	emit_header(p, read, path, none, none);
+	if (!block_complete(*p.counts, p.at) || p.at.index == p.headers)
+		fail_changed(p.path);
+	enter_header(p.at, p.s, read);
 }
 
-void finish(tally_pass &p, const char * /*path*/)
+void finish(tally_pass &p)
 {
 	add_entries(p.counts, p.at.current, p.at.entries);
 	p.at.entries = 0;
 }
 
-void finish(emit_pass &p, const char *path)
+void finish(emit_pass &p)
 {
 	if (!block_complete(*p.counts, p.at) || p.at.index != p.headers)
-		fail_changed(path);
+		fail_changed(p.path);
 }
 
-void run_pass(tally_pass &p, reader &in, reader & /*ahead*/, output & /*out*/, output &err)
+void run_pass(tally_pass &p, pass_io io)
 {
+	reader &in = io.in;
 	while (auto c = next_chunk(in)) {
 		switch (classify(*c)) {
 		case kind::header:
-			tally_header(p, header_number(*c), err, err);
+			hand_on_lead_in(p.at, io.err, io.err);
+			cross_header(p, header_number(*c));
 			break;
 		case kind::metadata:
 			break;
@@ -225,7 +215,7 @@ void run_pass(tally_pass &p, reader &in, reader & /*ahead*/, output & /*out*/, o
 			p.at.entries += 1 + count_entry_lines(in);
 			break;
 		case kind::unrecognised:
-			report_unrecognised(err, *c);
+			report_unrecognised(io.err, *c);
 			break;
 		}
 	}
@@ -233,26 +223,26 @@ void run_pass(tally_pass &p, reader &in, reader & /*ahead*/, output & /*out*/, o
 		fail_read(in);
 }
 
-void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err)
+void run_pass(emit_pass &p, pass_io io)
 {
 	try {
 		for (;;) {
-			if (!has_line_room(out)) {
-				settle_ahead(p, in, ahead, out);
-				flush(out);
+			if (!has_line_room(io.out)) {
+				settle_ahead(p, io);
+				flush(io.out);
 			}
-			auto c = next_chunk(in);
+			auto c = next_chunk(io.in);
 			if (!c)
 				break;
-			emit_chunk(p, *c, in, ahead, out, err);
+			emit_chunk(p, *c, io);
 		}
-		settle_ahead(p, in, ahead, out);
-		if (in.error != 0)
-			fail_read(in);
+		settle_ahead(p, io);
+		if (io.in.error != 0)
+			fail_read(io.in);
 	} catch (...) {
 		// An unsettled line is never written.
 		if (p.pending)
-			out.used = *p.pending;
+			io.out.used = *p.pending;
 		throw;
 	}
 }

@@ -31,6 +31,7 @@ struct tally_pass {
 struct emit_pass {
 	const entry_counts *counts;
 	std::int64_t headers; // in the listing
+	const char *path;     // names the input in messages
 	position at;
 	seam s;
 	// Where the variable line of a block past variable 99 begins in out,
@@ -40,22 +41,30 @@ struct emit_pass {
 	bool lost = false; // a block's count cannot be known: the listing's lines are not written
 };
 
-// Runs a pass over in, writing the listing to out and diagnostics to err
-// (the tally writes no listing); ahead reads on where a variable line
-// past the table needs its block's count. A listing that no longer agrees
-// with the tally ends the run before the line that would be wrong.
-void run_pass(tally_pass &p, reader &in, reader &ahead, output &out, output &err);
-void run_pass(emit_pass &p, reader &in, reader &ahead, output &out, output &err);
+// What a pass reads and writes: in, the listing; ahead, for reading on
+// where a variable line past the table needs its block's count; out, the
+// listing (the tally writes none); err, the diagnostics, which may be out.
+struct pass_io {
+	reader &in;
+	reader &ahead;
+	output &out;
+	output &err;
+};
+
+// Runs a pass over io.in. A listing that no longer agrees with the tally
+// ends the run before the line that would be wrong.
+void run_pass(tally_pass &p, pass_io io);
+void run_pass(emit_pass &p, pass_io io);
 
 // The header of the seam, where the pass truly stands: it ends the block
 // before it, and moves into its own, if it follows the numbering; in the
 // emit pass, if the block ends with what the tally counted in it, and the
 // tally counted the header at all.
-void cross_header(tally_pass &p, std::optional<std::int32_t> read, const char *path);
-void cross_header(emit_pass &p, std::optional<std::int32_t> read, const char *path);
+void cross_header(tally_pass &p, std::optional<std::int32_t> read);
+void cross_header(emit_pass &p, std::optional<std::int32_t> read);
 
 // Ends the last block, once the pass has met the whole listing.
-void finish(tally_pass &p, const char *path);
-void finish(emit_pass &p, const char *path);
+void finish(tally_pass &p);
+void finish(emit_pass &p);
 
 [[noreturn]] void fail_changed(const char *path);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -14,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::int64_t redone = 0;
 
 // Where a segment's bytes lie. A read that fails while they are looked
 // for ends them there, with error set to why.
@@ -62,7 +62,64 @@ bounds bound(int fd, std::int64_t segments, std::int64_t k)
 	return b;
 }
 
-// A segment as its worker leaves it for the joiner.
+// How much of the input has arrived, for the workers: a file all at
+// once; a copy as the calling thread makes it, segment by segment.
+struct arrival {
+	std::mutex lock;
+	std::condition_variable more;
+	std::int64_t ready = 0;         // the segments whose bytes are all in
+	std::int64_t segments = no_end; // how many, once known
+	std::int64_t size = no_end;     // of the input, once known
+	int error = 0;                  // why it ends short, if it does
+	bool stop = false;
+};
+
+// The input's end as far as it is known.
+struct input_end {
+	std::int64_t size;
+	std::int64_t segments;
+	int error;
+};
+
+void tell(arrival &a, std::int64_t ready, std::int64_t segments, std::int64_t size, int error)
+{
+	{
+		std::lock_guard hold(a.lock);
+		a.ready = ready;
+		a.segments = segments;
+		a.size = size;
+		a.error = error;
+	}
+	a.more.notify_all();
+}
+
+void stop_arrival(arrival &a)
+{
+	{
+		std::lock_guard hold(a.lock);
+		a.stop = true;
+	}
+	a.more.notify_all();
+}
+
+// Waits until segment k's bytes are in; nothing where there is no such
+// segment, or the pass stops.
+std::optional<input_end> await_bytes(arrival &a, std::int64_t k)
+{
+	std::unique_lock hold(a.lock);
+	a.more.wait(hold, [&] { return a.stop || k >= a.segments || k < a.ready; });
+	if (a.stop || k >= a.segments)
+		return std::nullopt;
+	return input_end{a.size, a.segments, a.error};
+}
+
+std::int64_t segments_known(arrival &a)
+{
+	std::lock_guard hold(a.lock);
+	return a.segments;
+}
+
+// A segment as its worker leaves it for the writing thread.
 template <typename Pass> struct slot {
 	bounds b;
 	Pass pass;                         // where the worker's pass stands; its seam
@@ -102,9 +159,10 @@ void take_state(emit_pass &p, const emit_pass &ended)
 template <typename Pass> struct shared {
 	pool &workers;
 	writer &w;
+	arrival &arrived;
 	Pass &joined; // the calling thread's: where the pass stands
 	const Pass fresh;
-	const reader like; // what the workers read like
+	const reader model; // the calling thread's reader as the pass began
 	int fd;
 	const output &out; // the calling thread's, whose streams the workers write
 	const output &err;
@@ -113,7 +171,7 @@ template <typename Pass> struct shared {
 	// has a file descriptor once it has bytes.
 	int input() const
 	{
-		return like.in_turn ? like.source->fd : fd;
+		return model.in_turn ? model.source->fd : fd;
 	}
 	slot<Pass> &at(std::int64_t k)
 	{
@@ -126,15 +184,18 @@ template <typename Pass> struct job {
 	shared<Pass> &sh;
 	std::int64_t k;
 	slot<Pass> &s;
-	std::array<piece *, 2> held{};
-	std::array<output, 2> buffers;
+	std::array<piece *, pieces_held> held{};
+	std::array<output, pieces_held> buffers;
 	std::size_t handed = 0;
 	bool asked = false;
 };
 
 // In its segment's turn, before its first header, a worker holds what it
-// has found to the rules where the pass stands, as the joiner would, and
-// goes on from there.
+// has found to the rules where the pass stands, as the writing thread
+// would, and goes on from there. It writes the calling thread's state:
+// that thread waits in await_segment for this segment meanwhile, and
+// reads the state only once it sees the segment open, under the lock
+// that the change to open takes after these writes.
 template <typename Pass> void join_in_turn(job<Pass> &j)
 {
 	std::int64_t lead = j.s.pass.at.entries;
@@ -142,7 +203,7 @@ template <typename Pass> void join_in_turn(job<Pass> &j)
 		throw redo_segment{};
 	j.sh.joined.at.entries += lead;
 	j.s.pass.at = j.sh.joined.at;
-	mark(j.sh.w, j.k, &segment_queue::opened);
+	change_state(j.sh.w, j.k, segment_event::opened_in_turn);
 }
 
 // Asks for the segment to be opened once its seam is kept: the pieces
@@ -152,7 +213,7 @@ template <typename Pass> void ask_once_seamed(job<Pass> &j)
 	if (j.s.pass.s.header && !j.asked) {
 		j.s.lead_pieces = j.handed;
 		j.asked = true;
-		mark(j.sh.w, j.k, &segment_queue::asked);
+		change_state(j.sh.w, j.k, segment_event::seam_kept);
 	}
 }
 
@@ -180,26 +241,31 @@ template <typename Pass> void take_fresh(job<Pass> &j, std::size_t i)
 	j.buffers[i].bytes = {p->bytes, j.sh.w.piece_size};
 }
 
-// Runs a worker's pass over segment k, from fresh.
-template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
+// Where segment k's reading begins and ends: a copy made as the pass
+// reads ends where it is known to, for good, and a segment that reaches
+// its end ends short where the copy does.
+template <typename Pass> bounds bounds_of(shared<Pass> &sh, std::int64_t k, const input_end &known)
+{
+	bounds b = bound(sh.input(), known.segments, k);
+	if (sh.model.in_turn && b.to >= known.size) {
+		b.to = known.size;
+		b.error = b.error != 0 ? b.error : known.error;
+	}
+	return b;
+}
+
+// Runs worker n's pass over segment k, from fresh, into pieces.
+template <typename Pass> void run_worker(shared<Pass> &sh, std::int64_t k, int n, const input_end &known)
 {
 	slot<Pass> &s = sh.at(k);
 	worker_buffers &own = *sh.workers.workers[static_cast<std::size_t>(n)];
-	input_end known = known_end(sh.w);
-	int input = sh.input();
 	s = {};
-	s.b = bound(input, known.segments, k);
+	s.b = bounds_of(sh, k, known);
 	s.pass = sh.fresh;
-	// A copy made as the pass reads ends where it is known to, for good,
-	// and a segment that reaches its end ends short where the copy does.
-	if (sh.like.in_turn && s.b.to >= known.size) {
-		s.b.to = known.size;
-		s.b.error = s.b.error != 0 ? s.b.error : known.error;
-	}
-	reader in = segment_reader(sh.like, input, &own.pass, s.b.from, s.b.to, s.b.error);
-	reader ahead{input, sh.like.path, &own.ahead};
+	reader in = segment_reader(sh.model, sh.input(), &own.pass, s.b.from, s.b.to, s.b.error);
+	reader ahead{sh.input(), sh.model.path, &own.ahead};
 	job<Pass> j{sh, k, s, {}, {}};
-	for (std::size_t i = 0; i < 2; i++) {
+	for (std::size_t i = 0; i < pieces_held; i++) {
 		j.buffers[i].fd = (i == 0 ? sh.out : sh.err).fd;
 		j.buffers[i].empty = [&j, i](output &) { take_fresh(j, i); };
 	}
@@ -207,7 +273,7 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	// does the worker.
 	output &err = j.buffers[sh.err.fd == sh.out.fd ? 0 : 1];
 	try {
-		run_pass(s.pass, in, ahead, j.buffers[0], err);
+		run_pass(s.pass, {in, ahead, j.buffers[0], err});
 	} catch (const run_failed &f) {
 		s.failure = f;
 	} catch (const redo_segment &) {
@@ -215,28 +281,28 @@ template <typename Pass> void work(shared<Pass> &sh, std::int64_t k, int n)
 	} catch (const stop_segment &) {
 	}
 	s.end = in.offset;
-	hand_in(j, 0);
-	hand_in(j, 1);
-	mark(sh.w, k, &segment_queue::ended);
+	for (std::size_t i = 0; i < pieces_held; i++)
+		hand_in(j, i);
+	change_state(sh.w, k, segment_event::worker_ended);
 }
 
 // Writes segment k after all before it, and takes what its worker found
 // into where the pass stands; false, writing nothing of it, when that
-// cannot be taken as it is.
-template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, bool opened, const char *path)
+// cannot be taken as it is. Its worker may have opened it in its turn.
+template <typename Pass> bool write_in_turn(shared<Pass> &sh, std::int64_t k, segment_state state)
 {
 	slot<Pass> &s = sh.at(k);
 	Pass &p = sh.joined;
-	if (!opened) {
+	if (state == segment_state::seamed || state == segment_state::finished) {
 		std::int64_t lead = s.pass.s.header ? s.pass.s.lead_in : s.pass.at.entries;
 		if (s.redo || lead > lead_in_room(p))
 			return false;
 		p.at.entries += lead;
 		if (s.pass.s.header) {
 			write_pieces(sh.w, k, s.lead_pieces);
-			cross_header(p, s.pass.s.first, path);
+			cross_header(p, s.pass.s.first);
 		}
-		mark(sh.w, k, &segment_queue::opened);
+		change_state(sh.w, k, segment_event::opened);
 	}
 	write_segment(sh.w, k);
 	if (s.failure)
@@ -246,15 +312,15 @@ template <typename Pass> bool join(shared<Pass> &sh, std::int64_t k, bool opened
 	return true;
 }
 
-// Copies a read's worth of input into b, and hands the workers each
+// Copies a read's worth of input into b, and tells the workers of each
 // segment that the copy now holds with the line start that ends it;
 // false once the input has ended, and with it the segments.
-bool grow(copy &c, buffer &b, writer &w, std::int64_t &ready)
+bool copy_segments(copy &c, buffer &b, arrival &arrived, std::int64_t &ready)
 {
 	std::size_t n = copy_more(c, b.bytes.data(), read_size);
 	if (n == 0 || c.error != 0 || c.dropped) {
 		std::int64_t segments = c.length / segment_size + 1;
-		publish(w, segments, segments, c.length, c.dropped ? copy_dropped : c.error);
+		tell(arrived, segments, segments, c.length, c.dropped ? copy_dropped : c.error);
 		return false;
 	}
 	std::int64_t start = c.length - static_cast<std::int64_t>(n);
@@ -266,31 +332,25 @@ bool grow(copy &c, buffer &b, writer &w, std::int64_t &ready)
 			break;
 	}
 	if (ready != before)
-		publish(w, ready, no_end, no_end, 0);
+		tell(arrived, ready, no_end, no_end, 0);
 	return true;
 }
 
-template <typename Pass>
-std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader &ahead, output &out, output &err,
-		 int fd, std::int64_t size)
+// The workers' threads, each taking segments until there are none; as
+// many as can be started, for want of memory or of threads.
+template <typename Pass> std::vector<std::thread> start_workers(shared<Pass> &sh)
 {
-	copy *growing = pass.in_turn ? pass.source : nullptr;
-	writer &w = *workers.pieces;
-	// What the calling thread holds, the count line, goes out first.
-	flush(out);
-	flush(err);
-	std::int64_t segments = growing ? no_end : (size + segment_size - 1) / segment_size;
-	restart(w, segments, growing ? 0 : segments, growing ? no_end : size);
-	shared<Pass> sh{workers, w, p, fresh, pass, fd, out, err, std::vector<slot<Pass>>(w.queues.size())};
 	std::vector<std::thread> threads;
-	// A thread that cannot be started, for want of memory or of threads,
-	// leaves the work to the others.
 	try {
-		for (std::size_t n = 0; n < workers.workers.size(); n++) {
+		for (std::size_t n = 0; n < sh.workers.workers.size(); n++) {
 			threads.emplace_back([&sh, n] {
 				try {
-					for (std::int64_t k; (k = take_segment(sh.w)) >= 0;)
-						work(sh, k, static_cast<int>(n));
+					for (std::int64_t k; (k = take_segment(sh.w)) >= 0;) {
+						auto known = await_bytes(sh.arrived, k);
+						if (!known)
+							break;
+						run_worker(sh, k, static_cast<int>(n), *known);
+					}
 				} catch (const writer_stopped &) {
 				}
 			});
@@ -298,60 +358,83 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, reader &pass, reader
 	} catch (const std::bad_alloc &) {
 	} catch (const std::system_error &) {
 	}
-	auto stop = [&] {
-		stop_writer(w);
-		for (std::thread &t : threads)
-			t.join();
-	};
+	return threads;
+}
+
+// Writes the segments in file order, making the copy of input read in
+// turn meanwhile; returns where the pass's reading ended.
+template <typename Pass> std::int64_t write_in_order(shared<Pass> &sh, pass_io io, int fd, copy *growing)
+{
 	std::int64_t ready = 0;
-	std::function<bool()> make_more;
+	std::function<bool()> copy_some;
 	if (growing)
-		make_more = [&] { return grow(*growing, *pass.own, w, ready); };
+		copy_some = [&] { return copy_segments(*growing, *io.in.own, sh.arrived, ready); };
 	std::int64_t end = 0;
-	try {
-		if (threads.empty()) {
-			// Without the threads for workers, the calling thread runs
-			// the pass alone.
-			run_pass(p, pass, ahead, out, err);
-			end = pass.offset;
+	// Only this thread changes how many segments there are.
+	for (std::int64_t k = 0; k < segments_known(sh.arrived); k++) {
+		segment_state state = await_segment(sh.w, k, copy_some);
+		slot<Pass> &s = sh.at(k);
+		if (s.b.error == copy_dropped) {
+			// A compressed file whose copy ends short: the calling thread
+			// reads the rest itself, decompressed again, and the pass
+			// ends with it.
+			drop_segment(sh.w, k);
+			io.in = segment_reader(io.in, fd, io.in.own, s.b.from, no_end, 0);
+			io.in.in_turn = true;
+			run_pass(sh.joined, io);
+			return io.in.offset;
 		}
-		// Only this thread changes how many segments there are.
-		for (std::int64_t k = 0; !threads.empty() && k < known_end(w).segments; k++) {
-			bool opened = await(w, k, make_more);
-			slot<Pass> &s = sh.at(k);
-			if (s.b.error == copy_dropped) {
-				// A compressed file whose copy ends short: the calling
-				// thread reads the rest itself, decompressed again, and
-				// the pass ends with it.
-				drop_segment(w, k);
-				pass = segment_reader(pass, fd, pass.own, s.b.from, no_end, 0);
-				pass.in_turn = true;
-				run_pass(p, pass, ahead, out, err);
-				end = pass.offset;
-				break;
-			}
-			if (!join(sh, k, opened, pass.path)) {
-				// The lines before the segment's first header do not fit
-				// in their block: the listing changed since the tally.
-				// Done again where the pass stands, the segment stops
-				// where one thread stops, or, if it now fits, the listing
-				// is changing as it is read.
-				redone++;
-				drop_segment(w, k);
-				pass = segment_reader(pass, sh.input(), pass.own, s.b.from, s.b.to, s.b.error);
-				run_pass(p, pass, ahead, out, err);
-				fail_changed(pass.path);
-			}
-			// Read before the slot is free for a later segment.
-			end = s.end;
-			done_segment(w, k);
+		if (!write_in_turn(sh, k, state)) {
+			// The lines before the segment's first header do not fit in
+			// their block: the listing changed since the tally. Done
+			// again where the pass stands, the segment stops where one
+			// thread stops, or, if it now fits, the listing is changing
+			// as it is read.
+			drop_segment(sh.w, k);
+			io.in = segment_reader(io.in, sh.input(), io.in.own, s.b.from, s.b.to, s.b.error);
+			run_pass(sh.joined, io);
+			fail_changed(io.in.path);
 		}
-	} catch (...) {
-		stop();
-		throw;
+		// Read before the slot is free for a later segment.
+		end = s.end;
+		next_segment(sh.w, k);
 	}
-	stop();
 	return end;
+}
+
+template <typename Pass>
+std::int64_t run(pool &workers, Pass &p, const Pass &fresh, pass_io io, int fd, std::int64_t size)
+{
+	copy *growing = io.in.in_turn ? io.in.source : nullptr;
+	writer &w = *workers.pieces;
+	// What the calling thread holds, the count line, goes out first.
+	flush(io.out);
+	flush(io.err);
+	arrival arrived;
+	if (!growing) {
+		std::int64_t segments = (size + segment_size - 1) / segment_size;
+		tell(arrived, segments, segments, size, 0);
+	}
+	restart(w);
+	shared<Pass> sh{
+		workers, w, arrived, p, fresh, io.in, fd, io.out, io.err, std::vector<slot<Pass>>(w.queues.size())};
+	struct stopping {
+		shared<Pass> &sh;
+		std::vector<std::thread> threads;
+		~stopping()
+		{
+			stop_writer(sh.w);
+			stop_arrival(sh.arrived);
+			for (std::thread &t : threads)
+				t.join();
+		}
+	} workers_running{sh, start_workers(sh)};
+	if (!workers_running.threads.empty())
+		return write_in_order(sh, io, fd, growing);
+	// Without the threads for workers, the calling thread runs the pass
+	// alone.
+	run_pass(p, io);
+	return io.in.offset;
 }
 
 } // namespace
@@ -363,7 +446,7 @@ std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<v
 		for (int n = 0; n < threads; n++)
 			p->workers.push_back(std::make_unique<worker_buffers>());
 		auto n = static_cast<std::size_t>(threads);
-		std::size_t size = (pieces * n + pieces_kept) * piece_size;
+		std::size_t size = (pieces * n + pieces_held) * piece_size;
 		p->memory = allocate_pages(size);
 		if (p->memory)
 			p->pieces = make_writer({p->memory.get(), size}, piece_size, n + 1, std::move(write));
@@ -373,22 +456,15 @@ std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<v
 	}
 }
 
-std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
-			  std::int64_t size)
+std::int64_t run_segments(pool &workers, tally_pass &p, pass_io io, int fd, std::int64_t size)
 {
 	tally_pass fresh;
 	fresh.at.index = unknown;
-	return run(workers, p, fresh, pass, ahead, out, err, fd, size);
+	return run(workers, p, fresh, io, fd, size);
 }
 
-std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
-			  std::int64_t size)
+std::int64_t run_segments(pool &workers, emit_pass &p, pass_io io, int fd, std::int64_t size)
 {
-	const emit_pass fresh{p.counts, p.headers, {-1, unknown, 0}, {}};
-	return run(workers, p, fresh, pass, ahead, out, err, fd, size);
-}
-
-std::int64_t segments_redone()
-{
-	return redone;
+	const emit_pass fresh{p.counts, p.headers, p.path, {-1, unknown, 0}, {}};
+	return run(workers, p, fresh, io, fd, size);
 }

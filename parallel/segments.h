@@ -30,6 +30,11 @@
 // from where the pass stands, so that its pieces can go out. A worker that
 // meets a problem puts its line after its pieces: the first problem in
 // file order is the one reported, whichever thread met it.
+//
+// Input read in turn (a pipe, a compressed file) is copied by the calling
+// thread as it waits for the segment it writes; it tells the workers of
+// each segment whose bytes are all in the copy, and at the end how long
+// the input was and why it ended, if it ended short.
 #pragma once
 
 #include <cstdint>
@@ -70,21 +75,13 @@ struct pool {
 inline constexpr std::size_t piece_size = std::size_t{256} * 1024;
 inline constexpr std::size_t pieces_per_thread = 8;
 
-// A pool for threads workers with so many pieces each, and those kept for
+// A pool for threads workers with so many pieces each, and the reserve for
 // the segment being written, which go out through write; nothing without
 // the memory for it.
 std::unique_ptr<pool> make_pool(int threads, std::size_t pieces, std::function<void(int, std::string_view)> write);
 
 // A pass over the segments of the input open as fd, of size bytes when
-// the pass began, or of the copy that the pass's reader makes as it reads
-// input in turn; p, pass and ahead are the calling thread's, out and err
-// its buffers (err is out where both go to one file). Returns the bytes
-// read.
-std::int64_t run_segments(pool &workers, tally_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
-			  std::int64_t size);
-std::int64_t run_segments(pool &workers, emit_pass &p, reader &pass, reader &ahead, output &out, output &err, int fd,
-			  std::int64_t size);
-
-// How many segments the calling thread has done again because what a
-// worker found could not be taken: none, for a file that does not change.
-std::int64_t segments_redone();
+// the pass began, or of the copy that io.in makes as it reads input in
+// turn; p and io are the calling thread's. Returns the bytes read.
+std::int64_t run_segments(pool &workers, tally_pass &p, pass_io io, int fd, std::int64_t size);
+std::int64_t run_segments(pool &workers, emit_pass &p, pass_io io, int fd, std::int64_t size);

@@ -1,11 +1,12 @@
 #include "parallel/writer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 
 namespace {
 
-// Pieces of the segment being written that wake the writing thread.
+// Pieces of the head that wake the writing thread.
 constexpr std::size_t batch = 4;
 
 segment_queue &queue_of(writer &w, std::int64_t k)
@@ -13,6 +14,7 @@ segment_queue &queue_of(writer &w, std::int64_t k)
 	return w.queues[static_cast<std::size_t>(k) % w.queues.size()];
 }
 
+// The pool: a piece back, and a piece out.
 void give_back(writer &w, piece *p)
 {
 	p->next = w.free;
@@ -20,8 +22,49 @@ void give_back(writer &w, piece *p)
 	w.free_count++;
 }
 
-// Changes what the threads wait on, and wakes those it concerns to look:
-// the writing thread only for the segment being written.
+piece *take_free(writer &w)
+{
+	piece *p = w.free;
+	w.free = p->next;
+	w.free_count--;
+	p->next = nullptr;
+	p->size = 0;
+	return p;
+}
+
+// The order: every change of a segment's state.
+//   working --seam_kept--> seamed          its worker, at its first header
+//   working --opened_in_turn--> open       its worker, as the head
+//   working, seamed --worker_ended--> finished
+//   open --worker_ended--> done
+//   seamed --opened--> open                the writing thread
+//   finished --opened--> done
+//   any --dropped--> dropped               the writing thread
+// A dropped segment stays dropped, whatever its worker does after.
+segment_state next_state(segment_state s, segment_event e)
+{
+	using state = segment_state;
+	using event = segment_event;
+	if (e == event::dropped || s == state::dropped)
+		return state::dropped;
+	if (s == state::working && e == event::seam_kept)
+		return state::seamed;
+	if (s == state::working && e == event::opened_in_turn)
+		return state::open;
+	if ((s == state::working || s == state::seamed) && e == event::worker_ended)
+		return state::finished;
+	if (s == state::open && e == event::worker_ended)
+		return state::done;
+	if (s == state::seamed && e == event::opened)
+		return state::open;
+	if (s == state::finished && e == event::opened)
+		return state::done;
+	assert(!"a change that next_state does not list");
+	return s;
+}
+
+// Changes what the threads wait on under the lock, then wakes those it
+// concerns: the writing thread, the workers, or both.
 constexpr int nobody = 0, writing = 1, working = 2;
 
 template <typename Change> void change(writer &w, const Change &c)
@@ -37,13 +80,13 @@ template <typename Change> void change(writer &w, const Change &c)
 		w.to_work.notify_all();
 }
 
-// The next piece of segment k, once handed in; nothing once it has
-// ended without one.
+// The next piece of segment k, once handed in; nothing once it is done
+// without one.
 piece *next_piece(writer &w, std::int64_t k)
 {
 	std::unique_lock hold(w.lock);
 	segment_queue &q = queue_of(w, k);
-	w.to_write.wait(hold, [&] { return q.first != nullptr || q.ended; });
+	w.to_write.wait(hold, [&] { return q.first != nullptr || q.state == segment_state::done; });
 	piece *p = q.first;
 	if (p != nullptr) {
 		q.waiting--;
@@ -96,71 +139,42 @@ std::unique_ptr<writer> make_writer(std::span<char> memory, std::size_t piece_si
 	}
 }
 
-void restart(writer &w, std::int64_t segments, std::int64_t ready, std::int64_t size)
-{
-	{
-		std::lock_guard hold(w.lock);
-		std::fill(w.queues.begin(), w.queues.end(), segment_queue{});
-		w.head = w.next = 0;
-		w.stop = false;
-	}
-	publish(w, ready, segments, size, 0);
-}
-
-void publish(writer &w, std::int64_t ready, std::int64_t segments, std::int64_t size, int error)
-{
-	change(w, [&] {
-		w.ready = ready;
-		w.segments = segments;
-		w.size = size;
-		w.error = error;
-		return working;
-	});
-}
-
-input_end known_end(writer &w)
+void restart(writer &w)
 {
 	std::lock_guard hold(w.lock);
-	return {w.size, w.segments, w.error};
+	std::fill(w.queues.begin(), w.queues.end(), segment_queue{});
+	w.head = w.next = 0;
+	w.stop = false;
 }
 
 std::int64_t take_segment(writer &w)
 {
 	std::unique_lock hold(w.lock);
-	if (w.stop || w.next >= w.segments)
-		return -1;
 	std::int64_t k = w.next++;
 	auto in_flight = static_cast<std::int64_t>(w.queues.size());
-	w.to_work.wait(hold, [&] { return w.stop || k >= w.segments || (k < w.head + in_flight && k < w.ready); });
-	return w.stop || k >= w.segments ? -1 : k;
+	w.to_work.wait(hold, [&] { return w.stop || k < w.head + in_flight; });
+	return w.stop ? -1 : k;
 }
 
 piece *take_piece(writer &w, std::int64_t k)
 {
 	std::unique_lock hold(w.lock);
 	segment_queue &q = queue_of(w, k);
-	auto unheld = [&] { return k == w.head && !q.opened && !q.asked; };
-	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : pieces_kept); };
+	auto unheld = [&] { return k == w.head && q.state == segment_state::working; };
+	auto may_take = [&] { return w.free_count > (k == w.head ? 0 : pieces_held); };
 	if (!may_take())
 		w.to_write.notify_one(); // to write what waits, and free its pieces
-	w.to_work.wait(hold, [&] { return w.stop || q.dropped || unheld() || may_take(); });
-	if (w.stop || q.dropped)
+	w.to_work.wait(hold, [&] { return w.stop || q.state == segment_state::dropped || unheld() || may_take(); });
+	if (w.stop || q.state == segment_state::dropped)
 		throw writer_stopped{};
-	if (unheld())
-		return nullptr;
-	piece *p = w.free;
-	w.free = p->next;
-	w.free_count--;
-	p->next = nullptr;
-	p->size = 0;
-	return p;
+	return unheld() ? nullptr : take_free(w);
 }
 
 void hand_piece(writer &w, std::int64_t k, piece *p)
 {
 	change(w, [&] {
 		segment_queue &q = queue_of(w, k);
-		if (p->size == 0 || q.ended) {
+		if (p->size == 0 || q.state == segment_state::dropped) {
 			give_back(w, p);
 			return working;
 		}
@@ -171,26 +185,27 @@ void hand_piece(writer &w, std::int64_t k, piece *p)
 	});
 }
 
-void mark(writer &w, std::int64_t k, bool segment_queue::*flag)
+void change_state(writer &w, std::int64_t k, segment_event e)
 {
 	change(w, [&] {
-		queue_of(w, k).*flag = true;
+		segment_queue &q = queue_of(w, k);
+		q.state = next_state(q.state, e);
 		return writing | working;
 	});
 }
 
-bool await(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
+segment_state await_segment(writer &w, std::int64_t k, const std::function<bool()> &meanwhile)
 {
 	bool busy = static_cast<bool>(meanwhile);
 	for (;;) {
 		{
 			std::unique_lock hold(w.lock);
 			segment_queue &q = queue_of(w, k);
-			auto moved = [&] { return q.asked || q.opened || q.ended; };
+			auto moved = [&] { return q.state != segment_state::working; };
 			if (!busy)
 				w.to_write.wait(hold, moved);
 			if (moved())
-				return q.opened;
+				return q.state;
 		}
 		busy = meanwhile();
 	}
@@ -208,7 +223,7 @@ void write_segment(writer &w, std::int64_t k)
 		write_piece(w, p);
 }
 
-void done_segment(writer &w, std::int64_t k)
+void next_segment(writer &w, std::int64_t k)
 {
 	change(w, [&] {
 		queue_of(w, k) = {};
@@ -227,7 +242,7 @@ void drop_segment(writer &w, std::int64_t k)
 		}
 		q.first = q.last = nullptr;
 		q.waiting = 0;
-		q.ended = q.dropped = true;
+		q.state = next_state(q.state, segment_event::dropped);
 		return working;
 	});
 }
