@@ -232,11 +232,16 @@ void run_pass(emit_pass &p, pass_io io)
 				flush(io.out);
 			}
 			auto c = next_chunk(io.in);
+			if (!c && p.pending) {
+				// The block runs on past in, which reads on to where its
+				// look-ahead fails, if it does.
+				settle_ahead(p, io);
+				continue;
+			}
 			if (!c)
 				break;
 			emit_chunk(p, *c, io);
 		}
-		settle_ahead(p, io);
 		if (io.in.error != 0)
 			fail_read(io.in);
 	} catch (...) {
