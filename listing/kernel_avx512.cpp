@@ -140,6 +140,92 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 	}
 }
 
+// What a block's masks say of its lines.
+struct block_shape {
+	std::uint64_t words;   // where "Variable" begins
+	std::uint64_t firsts;  // each line's first word
+	std::uint64_t bare;    // the newlines of the lines without references
+	std::uint64_t keep;    // the bytes kept
+	std::uint64_t unusual; // where a line is not plain
+};
+
+// Each line's lead token runs from its start to its first blank or
+// newline: adding the starts to the bits of neither carries through the
+// tokens and stops on the character that ends each. The same from each
+// token's end through what is neither a word nor a newline stops on the
+// line's first word, or on its newline.
+[[gnu::always_inline]] inline block_shape shape_of(const char *line, __m512i bytes, const line_masks &m)
+{
+	block_shape b{};
+	b.words = words_at(line);
+	std::uint64_t starts = 1 | m.newlines << 1;
+	std::uint64_t in_token = ~(m.blanks | m.newlines);
+	std::uint64_t carried = in_token + starts;
+	std::uint64_t leads = (carried ^ in_token) & in_token;
+	std::uint64_t lead_ends = carried & ~in_token;
+	std::uint64_t carried_on = ~(b.words | m.newlines) + lead_ends;
+	b.firsts = carried_on & b.words;
+	b.bare = lead_ends & m.newlines;
+	std::uint64_t numbers = numbers_after(b.words, m.digits);
+	b.unusual = not_plain(b.words, numbers, m.digits, equal_mask(bytes, '0')) | (b.words & leads) | m.nuls |
+		    (starts & ~m.dashes) | (carried_on & m.newlines & ~b.bare);
+	b.keep = leads | (lead_ends & ~b.bare) | b.firsts | b.words << 7 | numbers | m.newlines;
+	return b;
+}
+
+// The newlines of the lines taken: every line that ends in the block, so
+// that where the next block begins depends on the newlines alone, unless
+// that is more than most, or more than the 64 bytes written hold, or one
+// is not plain: then the last are left for later.
+[[gnu::always_inline]] inline std::uint64_t lines_taken(const block_shape &b, std::uint64_t newlines, std::int64_t most)
+{
+	auto fits = [&](std::uint64_t ends) {
+		auto through = static_cast<unsigned>(64 - std::countl_zero(ends));
+		auto count = static_cast<unsigned>(std::popcount(ends));
+		return count <= most && ones_below(b.keep, through) + 2 * ones_below(b.bare, through) <= 64 &&
+		       _bzhi_u64(b.unusual, through) == 0;
+	};
+	std::uint64_t ends = newlines;
+	while (ends != 0 && !fits(ends))
+		ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
+	return ends;
+}
+
+// The kept bytes compressed, each line's count in place of the V of its
+// first word. The count is how many words stand between the line's
+// newline and the newline before of a line with references: in the words
+// and those newlines in order, the number of places between the two.
+[[gnu::always_inline]] inline __m512i kept_with_counts(__m512i bytes, const block_shape &b, std::uint64_t ends)
+{
+	__m512i numbered = _mm512_load_si512(iota.data());
+	std::uint64_t counted = ends & ~b.bare;
+	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(counted, b.words | counted), numbered);
+	__m512i before = _mm512_mask_expand_epi8(_mm512_set1_epi8(-1), ~std::uint64_t{1}, order);
+	__m512i counts = _mm512_sub_epi8(_mm512_sub_epi8(order, before), _mm512_set1_epi8(1 - '0'));
+	__m512i blank = _mm512_set1_epi8(' ');
+	__m512i marked = _mm512_mask_expand_epi8(_mm512_mask_mov_epi8(bytes, b.words << 7, blank), b.firsts, counts);
+	return _mm512_maskz_compress_epi8(b.keep, marked);
+}
+
+// Spreads kept, whose bytes keep placed, to make room for " 0" before the
+// newline of each line without references, whose newlines are bare: two
+// places before each, moved on by two for each such line before; set
+// eight lines at a time, a line a 64-bit lane; a lane past the last holds
+// 255, which shifts its bits out.
+[[gnu::always_inline]] inline __m512i spread_bare(__m512i kept, std::uint64_t keep, std::uint64_t bare)
+{
+	__m512i numbered = _mm512_load_si512(iota.data());
+	auto spaced = static_cast<unsigned>(std::popcount(bare));
+	__m512i newlines = _mm512_maskz_compress_epi8(bare, _mm512_maskz_expand_epi8(keep, numbered));
+	__m512i gaps = _mm512_mask_add_epi8(
+		_mm512_set1_epi8(-1), bits_below(spaced), newlines, _mm512_add_epi8(numbered, numbered));
+	std::uint64_t spread = ~std::uint64_t{0};
+	for (unsigned i = 0; i < spaced; i += 8, gaps = _mm512_maskz_alignr_epi64(0xff, gaps, gaps, 1))
+		spread &= ~two_bits_at(gaps);
+	kept = _mm512_mask_expand_epi8(_mm512_set1_epi8(' '), spread, kept);
+	return _mm512_mask_mov_epi8(kept, ~spread & ~spread << 1, _mm512_set1_epi8('0'));
+}
+
 // Rewrites the entry lines that begin at line, up to most of them, while
 // each ends within the 64 bytes from line and is plain: no NUL, no
 // reference in its lead token, each reference a plain number (one to nine
@@ -149,79 +235,27 @@ block_rewritten rewrite_long_line(char *at, const char *line, const char *end, _
 // line with references keeps the blank after its lead token too, and its
 // count takes the place of the V of its first word. Those bytes are
 // compressed into place; then a line without references, its lead token
-// alone, is spread to make room for " 0" before its newline.
-// The lines taken are all that end in the block, unless that is too many
-// for the 64 bytes written; none when the first is not plain. A first line
-// that does not end in the block is taken alone, if it can be.
+// alone, is spread to make room for " 0" before its newline. None are
+// taken when the first is not plain. A first line that does not end in
+// the block is taken alone, if it can be.
 block_rewritten rewrite_block(char *at, const char *line, const char *end, std::int64_t most)
 {
 	__m512i bytes = _mm512_loadu_si512(line);
 	line_masks m = masks_avx512(line);
 	if (m.newlines == 0)
 		return rewrite_long_line(at, line, end, bytes, m);
-	std::uint64_t words = words_at(line);
-	// Each line's lead token runs from its start to its first blank or
-	// newline: adding the starts to the bits of neither carries through
-	// the tokens and stops on the character that ends each.
-	std::uint64_t starts = 1 | m.newlines << 1;
-	std::uint64_t in_token = ~(m.blanks | m.newlines);
-	std::uint64_t carried = in_token + starts;
-	std::uint64_t leads = (carried ^ in_token) & in_token;
-	std::uint64_t lead_ends = carried & ~in_token;
-	// The same from each token's end through what is neither a word nor a
-	// newline: it stops on the line's first word, or on its newline.
-	std::uint64_t carried_on = ~(words | m.newlines) + lead_ends;
-	std::uint64_t firsts = carried_on & words;
-	std::uint64_t bare = lead_ends & m.newlines; // the lines without references
-	std::uint64_t numbers = numbers_after(words, m.digits);
-	std::uint64_t unusual = not_plain(words, numbers, m.digits, equal_mask(bytes, '0')) | (words & leads) | m.nuls |
-				(starts & ~m.dashes) | (carried_on & m.newlines & ~bare);
-	std::uint64_t keep = leads | (lead_ends & ~bare) | firsts | words << 7 | numbers | m.newlines;
-
-	// Taking every line that ends here is the rule, so that where the
-	// next block begins depends on the newlines alone.
-	std::uint64_t ends = m.newlines;
-	auto fits = [&](std::uint64_t newlines) {
-		auto through = static_cast<unsigned>(64 - std::countl_zero(newlines));
-		auto count = static_cast<unsigned>(std::popcount(newlines));
-		return count <= most && ones_below(keep, through) + 2 * ones_below(bare, through) <= 64 &&
-		       _bzhi_u64(unusual, through) == 0;
-	};
-	while (ends != 0 && !fits(ends)) // the last line is left for later
-		ends &= ~(std::uint64_t{1} << (63 - std::countl_zero(ends)));
+	block_shape b = shape_of(line, bytes, m);
+	std::uint64_t ends = lines_taken(b, m.newlines, most);
 	if (ends == 0)
 		return {at, 0, 0};
 	auto done = static_cast<unsigned>(64 - std::countl_zero(ends));
 	auto lines = static_cast<unsigned>(std::popcount(ends));
-	bare = _bzhi_u64(bare, done);
-
-	// Each count is how many words stand between the line's newline and
-	// the newline before of a line with references: in the words and
-	// those newlines in order, the number of places between the two.
-	__m512i numbered = _mm512_load_si512(iota.data());
-	std::uint64_t counted = ends & ~bare;
-	__m512i order = _mm512_maskz_compress_epi8(_pext_u64(counted, words | counted), numbered);
-	__m512i before = _mm512_mask_expand_epi8(_mm512_set1_epi8(-1), ~std::uint64_t{1}, order);
-	__m512i counts = _mm512_sub_epi8(_mm512_sub_epi8(order, before), _mm512_set1_epi8(1 - '0'));
-	__m512i blank = _mm512_set1_epi8(' ');
-	__m512i marked = _mm512_mask_expand_epi8(_mm512_mask_mov_epi8(bytes, words << 7, blank), firsts, counts);
-	__m512i kept = _mm512_maskz_compress_epi8(keep, marked);
-	std::size_t written = ones_below(keep, done);
-	if (bare != 0) {
-		// Two places before the newline of each line without references,
-		// moved on by two for each such line before; set eight lines at a
-		// time, a line a 64-bit lane; a lane past the last holds 255, which
-		// shifts its bits out.
-		auto spaced = static_cast<unsigned>(std::popcount(bare));
-		__m512i newlines = _mm512_maskz_compress_epi8(bare, _mm512_maskz_expand_epi8(keep, numbered));
-		__m512i gaps = _mm512_mask_add_epi8(
-			_mm512_set1_epi8(-1), bits_below(spaced), newlines, _mm512_add_epi8(numbered, numbered));
-		std::uint64_t spread = ~std::uint64_t{0};
-		for (unsigned i = 0; i < spaced; i += 8, gaps = _mm512_maskz_alignr_epi64(0xff, gaps, gaps, 1))
-			spread &= ~two_bits_at(gaps);
-		kept = _mm512_mask_expand_epi8(blank, spread, kept);
-		kept = _mm512_mask_mov_epi8(kept, ~spread & ~spread << 1, _mm512_set1_epi8('0'));
-		written += std::size_t{2} * spaced;
+	b.bare = _bzhi_u64(b.bare, done);
+	__m512i kept = kept_with_counts(bytes, b, ends);
+	std::size_t written = ones_below(b.keep, done);
+	if (b.bare != 0) {
+		kept = spread_bare(kept, b.keep, b.bare);
+		written += std::size_t{2} * static_cast<std::size_t>(std::popcount(b.bare));
 	}
 	_mm512_storeu_si512(at, kept);
 	return {at + written, done, lines};

@@ -203,70 +203,72 @@ std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 	return length < 64 ? put_short_line(at, line, length, m) : put_long_line(at, line, length, m);
 }
 
+constexpr std::size_t no_line = ~std::size_t{0};
+
+// The length of the line that begins at done in the text of size
+// characters at base, whose newline does not stand in the 64 characters
+// from done; no_line where it does not end within the text, at most
+// max_chunk characters on: only a whole line is a chunk of its own.
+std::size_t long_line_length(const char *base, std::size_t size, std::size_t done)
+{
+	std::size_t reach = std::min(size, done + max_chunk);
+	std::size_t length = done + 64 < reach ? find(base, done + 64, reach, '\n') - done : reach - done;
+	return done + length == reach ? no_line : length;
+}
+
 // The process of a kernel. One that rewrites the short lines of a 64-byte
 // block at once passes that function as whole_lines (see
 // kernel_avx512.cpp); the others pass nullptr, and every line after the
 // first is taken alone.
+//
+// The lines after the first are read through a window of masks of 64
+// characters from a line start, kept for every line whose newline stands
+// in it; a line that runs past it moves the window to its own start. The
+// 64 characters past the text hold no newline and no minus sign, so no
+// line seems to end or begin there. Room is checked once a window, or a
+// block: what the lines within one write, or a line that runs past it,
+// fits in line_room.
 template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
 	const char *base = text.data();
 	char *at = out.bytes.data() + out.used;
 	line_masks m = masks_at(base);
 	bool whole = base[first - 1] == '\n';
-	std::size_t length = first - whole;
-	at = put_line(at, base, length, m);
-	std::size_t done = first;
-	std::int64_t lines = 1;
+	at = put_line(at, base, first - whole, m);
+	rewritten r{first, 1};
 	if (!whole)
 		most = 1; // the rest of its line, or nothing, follows
-
-	// The lines after the first are read through a window of masks of 64
-	// characters from a line start, kept for every line whose newline
-	// stands in it; a line that runs past it moves the window to its own
-	// start. The 64 characters past the text hold no newline and no minus
-	// sign, so no line seems to end or begin there. Room is checked once a
-	// window: what the lines within one write, or a line that runs past
-	// it, fits in line_room.
 	const char *full = out.bytes.data() + out.bytes.size() - line_room;
 	std::size_t window = 0;
-	while ((base[done] == '-') & (lines != most)) {
+	while ((base[r.bytes] == '-') & (r.lines != most)) {
 		if constexpr (whole_lines != nullptr) {
 			if (at > full)
 				break;
-			auto block = whole_lines(at, base + done, base + text.size(), most - lines);
-			if (block.lines != 0) {
-				at = block.at;
-				done += block.bytes;
-				lines += block.lines;
+			auto block = whole_lines(at, base + r.bytes, base + text.size(), most - r.lines);
+			at = block.at;
+			r = {r.bytes + block.bytes, r.lines + block.lines};
+			if (block.lines != 0)
 				continue;
-			}
 		}
-		// The next line is taken when it ends within the text, at most
-		// max_chunk characters on: only a whole line is a chunk of its own.
-		auto offset = static_cast<unsigned>(done - window);
+		auto offset = static_cast<unsigned>(r.bytes - window);
 		std::uint64_t newlines = offset < 64 ? m.newlines >> offset : 0;
 		if (newlines == 0) {
 			if (at > full)
 				break;
-			window = done;
+			window = r.bytes;
 			offset = 0;
 			m = masks_at(base + window);
 			newlines = m.newlines;
 		}
-		if (newlines != 0) {
-			length = static_cast<std::size_t>(std::countr_zero(newlines));
-		} else {
-			std::size_t reach = std::min(text.size(), done + max_chunk);
-			length = done + 64 < reach ? find(base, done + 64, reach, '\n') - done : reach - done;
-			if (done + length == reach)
-				break;
-		}
-		at = put_line(at, base + done, length, shifted(m, offset));
-		done += length + 1;
-		lines++;
+		std::size_t length = newlines != 0 ? static_cast<std::size_t>(std::countr_zero(newlines))
+						   : long_line_length(base, text.size(), r.bytes);
+		if (length == no_line)
+			break;
+		at = put_line(at, base + r.bytes, length, shifted(m, offset));
+		r = {r.bytes + length + 1, r.lines + 1};
 	}
 	out.used = static_cast<std::size_t>(at - out.bytes.data());
-	return {done, lines};
+	return r;
 }
 
 void map_here(std::string_view data, const byte_maps &maps)
