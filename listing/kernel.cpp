@@ -50,7 +50,7 @@ std::span<const kernel *const> kernels()
 	return {chosen.running.data(), chosen.count};
 }
 
-const kernel &the_kernel()
+const kernel &kernel_in_use()
 {
 	return *chosen.in_use;
 }

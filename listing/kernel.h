@@ -66,11 +66,11 @@ std::span<const kernel *const> kernels();
 // The kernel in use: the widest this processor runs, unless
 // one was picked, or capped by the name of a set (plain, sse2 or neon,
 // avx2, avx512): the widest it runs up to that. false for a name of none.
-const kernel &the_kernel();
+const kernel &kernel_in_use();
 void pick_kernel(const kernel &k);
 bool cap_kernel(std::string_view set);
 
 inline rewritten process(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
-	return the_kernel().process(text, first, most, out);
+	return kernel_in_use().process(text, first, most, out);
 }

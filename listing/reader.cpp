@@ -55,7 +55,7 @@ void refill(reader &in)
 	in.end = lands + got;
 	in.offset += n;
 	in.at_end = got == 0 || in.offset == in.limit;
-	the_kernel().map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
+	kernel_in_use().map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
 	std::size_t words = bitmap_words(in.end);
 	b.newlines[words] = b.dashes[words] = 0;
 	// So that process sees no line end or start past the bytes.

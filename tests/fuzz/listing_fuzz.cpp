@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	if (converted(file, 3, 0, true) != converted(file, 1, 0, true))
 		std::abort();
 	// Every kernel the processor runs gives the same bytes.
-	const kernel &in_use = the_kernel();
+	const kernel &in_use = kernel_in_use();
 	for (const kernel *k : kernels()) {
 		pick_kernel(*k);
 		if (converted(file, 3) != one)

@@ -48,13 +48,13 @@ TEST(Kernels, TheWidestIsInUse)
 	}
 	ASSERT_FALSE(kernels().empty());
 	const kernel *widest = kernels().back();
-	EXPECT_EQ(&the_kernel(), widest);
+	EXPECT_EQ(&kernel_in_use(), widest);
 	EXPECT_STREQ(kernels().front()->name, "plain");
-	const kernel &before = the_kernel();
+	const kernel &before = kernel_in_use();
 	EXPECT_TRUE(cap_kernel("plain"));
-	EXPECT_EQ(&the_kernel(), kernels().front());
+	EXPECT_EQ(&kernel_in_use(), kernels().front());
 	EXPECT_TRUE(cap_kernel("avx512"));
-	EXPECT_EQ(&the_kernel(), widest);
+	EXPECT_EQ(&kernel_in_use(), widest);
 	EXPECT_FALSE(cap_kernel("avx3"));
 	pick_kernel(before);
 }
