@@ -111,15 +111,13 @@ void lose_pending(emit_pass &p, output &out)
 	p.lost = true;
 }
 
-// Settles the pending variable line, if there is one, before anything but
-// the block's own lines follows it: its count is read ahead, as the block
+// Settles the pending variable line before anything but the block's own
+// lines follows it: its count is read ahead, as the block
 // runs on past what in has buffered. A block that cannot be read to its
 // end loses its line, and the pass fails where the look-ahead did, past a
 // segment's end too, once it has the diagnostics before.
 void settle_ahead(emit_pass &p, pass_io io)
 {
-	if (!p.pending)
-		return;
 	if (auto more = count_block_ahead(io.in, io.ahead))
 		settle(p, io.out, p.at.entries + *more);
 	else
@@ -162,7 +160,8 @@ void emit_chunk(emit_pass &p, std::string_view c, pass_io io)
 	}
 	case kind::unrecognised:
 		// Where err is out, a diagnostic must not wait behind the line.
-		settle_ahead(p, io);
+		if (p.pending)
+			settle_ahead(p, io);
 		report_unrecognised(io.err, c);
 		break;
 	}
@@ -228,7 +227,8 @@ void run_pass(emit_pass &p, pass_io io)
 	try {
 		for (;;) {
 			if (!has_line_room(io.out)) {
-				settle_ahead(p, io);
+				if (p.pending)
+					settle_ahead(p, io);
 				flush(io.out);
 			}
 			auto c = next_chunk(io.in);
