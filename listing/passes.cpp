@@ -112,10 +112,10 @@ void lose_pending(emit_pass &p, output &out)
 }
 
 // Settles the pending variable line before anything but the block's own
-// lines follows it: its count is read ahead, as the block
-// runs on past what in has buffered. A block that cannot be read to its
-// end loses its line, and the pass fails where the look-ahead did, past a
-// segment's end too, once it has the diagnostics before.
+// lines follows it: its count is read ahead, as the block runs on past
+// what in has buffered. A block that cannot be read to its end loses its
+// line, and the pass fails where the look-ahead did, past a segment's end
+// too, once it has the diagnostics before.
 void settle_ahead(emit_pass &p, pass_io io)
 {
 	if (auto more = count_block_ahead(io.in, io.ahead))
@@ -124,12 +124,14 @@ void settle_ahead(emit_pass &p, pass_io io)
 		lose_pending(p, io.out);
 }
 
-// Takes back the listing's lines written since mark where a block's count
-// is lost.
-void drop_if_lost(const emit_pass &p, output &out, std::size_t mark)
+// Takes back the listing's lines written since mark, a variable line
+// among them, where a block's count is lost.
+void drop_if_lost(emit_pass &p, output &out, std::size_t mark)
 {
-	if (p.lost)
+	if (p.lost) {
 		out.used = mark;
+		p.pending.reset();
+	}
 }
 
 // Takes a chunk of the emit pass, where it stands in io.in.

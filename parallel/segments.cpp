@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "input/platform.h"
-#include <unistd.h>
 
 namespace {
 
