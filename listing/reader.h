@@ -112,7 +112,8 @@ inline void put_back(reader &in, std::string_view chunk)
 inline std::int64_t count_entry_lines(reader &in)
 {
 	const buffer &b = *in.view;
-	entry_run run = kernel_in_use().count_run({b.bytes.data(), in.end}, b.newlines.data(), b.dashes.data(), in.begin);
+	entry_run run =
+		kernel_in_use().count_run({b.bytes.data(), in.end}, b.newlines.data(), b.dashes.data(), in.begin);
 	in.begin = run.end;
 	return run.lines;
 }
