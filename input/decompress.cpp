@@ -302,10 +302,9 @@ constexpr library lzma{
 #ifdef VBLOCKS_ZSTD
 // The library reads one frame after another itself; a call that moves
 // nothing says nothing of where the last one ended.
-decoded unzstd_some(decompressor &d, char *bytes, std::size_t size)
+decoded unzstd_some(decompressor &d, ZSTD_outBuffer out)
 {
 	ZSTD_inBuffer in{d.next, static_cast<std::size_t>(d.end - d.next), 0};
-	ZSTD_outBuffer out{bytes, size, 0};
 	std::size_t r = ZSTD_decompressStream(d.zs, &out, &in);
 	d.next += in.pos;
 	if (ZSTD_isError(r))
@@ -316,7 +315,9 @@ decoded unzstd_some(decompressor &d, char *bytes, std::size_t size)
 }
 
 constexpr library zstd{[](decompressor &d) { return (d.zs = ZSTD_createDStream()) != nullptr; },
-		       unzstd_some,
+		       [](decompressor &d, char *bytes, std::size_t size) {
+			       return unzstd_some(d, {bytes, size, 0});
+		       },
 		       [](decompressor &d) { ZSTD_freeDStream(d.zs); }};
 #endif
 
