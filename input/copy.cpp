@@ -103,14 +103,14 @@ std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 	return copied;
 }
 
-const char *failure_of(const copy &c)
+const char *failure_of(const copy &c, int error)
 {
-	switch (c.error) {
+	switch (error) {
 	case copy_not_written:
 		return std::strerror(c.write_error);
 	case not_decompressed:
 		return why(*c.unpack);
 	default:
-		return std::strerror(c.error);
+		return std::strerror(error);
 	}
 }

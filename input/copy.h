@@ -52,5 +52,6 @@ void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, c
 // compressed file's copy is dropped, returns how many it read.
 std::size_t copy_more(copy &c, char *bytes, std::size_t size);
 
-// Why c ended short of the end of its input, in words.
-const char *failure_of(const copy &c);
+// Why a read of c ended short, in words, where error is how the reader
+// took it: c is looked at only for its own failures, which it keeps.
+const char *failure_of(const copy &c, int error);

@@ -90,5 +90,5 @@ const char *read_failure(const reader &in)
 {
 	if (in.reason != nullptr)
 		return in.reason;
-	return in.error < 0 ? failure_of(*in.source) : std::strerror(in.error);
+	return in.source != nullptr ? failure_of(*in.source, in.error) : std::strerror(in.error);
 }
