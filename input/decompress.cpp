@@ -51,12 +51,11 @@ struct library {
 } // namespace
 
 struct decompressor {
-	const library *lib = nullptr;
-	char lead = 0; // the first byte of a stream, where the loop looks for the next
+	const library *lib = nullptr; // once its first stream has started
+	char lead = 0;                // the first byte of a stream, where the loop looks for the next
 	int fd = -1;
 	std::int64_t offset = 0; // of the next byte to read
 	read_in_turn in_turn;    // for input that cannot be reread
-	bool started = false;    // a stream has been started
 	bool input_ended = false;
 	bool whole = false;    // the input so far ends where a stream ends
 	bool padded = false;   // zero bytes followed the last stream
@@ -210,10 +209,12 @@ decoded inflate_some(decompressor &d, char *bytes, std::size_t size)
 	return {made, nullptr, r == Z_STREAM_END};
 }
 
-constexpr library zlib{
-	[](decompressor &d) { return (d.started ? inflateReset(&d.z) : inflateInit2(&d.z, 16 + MAX_WBITS)) == Z_OK; },
-	inflate_some,
-	[](decompressor &d) { inflateEnd(&d.z); }};
+constexpr library zlib{[](decompressor &d) {
+			       return (d.lib != nullptr ? inflateReset(&d.z) : inflateInit2(&d.z, 16 + MAX_WBITS)) ==
+				      Z_OK;
+		       },
+		       inflate_some,
+		       [](decompressor &d) { inflateEnd(&d.z); }};
 #endif
 
 #ifdef VBLOCKS_BZIP2
@@ -248,7 +249,7 @@ decoded bunzip_some(decompressor &d, char *bytes, std::size_t size)
 }
 
 constexpr library bzip2{[](decompressor &d) {
-				if (d.started)
+				if (d.lib != nullptr)
 					BZ2_bzDecompressEnd(&d.b);
 				return BZ2_bzDecompressInit(&d.b, 0, 0) == BZ_OK;
 			},
@@ -430,7 +431,6 @@ decompressing start_decompressing(int fd, format f, const char *path, read_in_tu
 	if (!d || !k.lib->start(*d))
 		fail("Could not read file %s: %s\n", path, std::strerror(ENOMEM));
 	d->lib = k.lib;
-	d->started = true;
 	return d;
 }
 
