@@ -142,11 +142,15 @@ char *end_line(char *numbers, char *end, std::size_t count)
 	return end + more + 1;
 }
 
-// Where c first stands in [from, to) of line, or to.
-std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
+// Where the first character that which picks from the masks stands in
+// [from, to) of line, or to; the 64 characters from each step are read.
+template <typename Which>
+[[gnu::noinline]] std::size_t find(const char *line, std::size_t from, std::size_t to, const Which &which)
 {
-	const void *found = std::memchr(line + from, c, to - from);
-	return found != nullptr ? static_cast<std::size_t>(static_cast<const char *>(found) - line) : to;
+	for (; from < to; from += 64)
+		if (std::uint64_t found = which(masks_at(line + from)); found != 0)
+			return std::min(from + lowest(found), to);
+	return to;
 }
 
 // Writes the rewritten form of the entry line of length characters at
@@ -171,8 +175,9 @@ std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 [[gnu::noinline]] char *put_long_line(char *at, const char *line, std::size_t length, line_masks m)
 {
 	std::uint64_t lead_ends = m.blanks | m.nuls;
-	std::size_t lead = lead_ends != 0 ? lowest(lead_ends)
-					  : std::min(find(line, 64, length, ' '), find(line, 64, length, '\0'));
+	std::size_t lead = lead_ends != 0
+				   ? lowest(lead_ends)
+				   : find(line, 64, length, [](const line_masks &w) { return w.blanks | w.nuls; });
 	char *numbers = start_line(at, line, lead);
 	std::size_t count = 0;
 	at = numbers;
@@ -212,8 +217,8 @@ constexpr std::size_t no_line = ~std::size_t{0};
 std::size_t long_line_length(const char *base, std::size_t size, std::size_t done)
 {
 	std::size_t reach = std::min(size, done + max_chunk);
-	std::size_t length = done + 64 < reach ? find(base, done + 64, reach, '\n') - done : reach - done;
-	return done + length == reach ? no_line : length;
+	std::size_t end = find(base, done + 64, reach, [](const line_masks &w) { return w.newlines; });
+	return end == reach ? no_line : end - done;
 }
 
 // The process of a kernel. One that rewrites the short lines of a 64-byte
