@@ -6,6 +6,12 @@
 
 #include "kernels/masks.h"
 
+namespace neon {
+
+// What the set lacks, as the plain loops do it.
+using plain::add, plain::blend, plain::bytes, plain::compress, plain::equal, plain::expand, plain::gather_bits,
+	plain::load, plain::pairs_at, plain::splat, plain::store, plain::sub, plain::words_at;
+
 // Bit i of the result for byte i of the four compares, each 0 or 0xff:
 // every byte keeps the bit of its place within eight, then three rounds
 // of pairwise sums gather them, eight bytes to one.
@@ -19,7 +25,7 @@ inline std::uint64_t bits_neon(const uint8x16_t (&c)[4])
 	return vgetq_lane_u64(vreinterpretq_u64_u8(all), 0);
 }
 
-inline line_masks masks_neon(const char *text)
+inline line_masks masks(const char *text)
 {
 	const auto *bytes = reinterpret_cast<const std::uint8_t *>(text);
 	uint8x16_t b[4];
@@ -40,3 +46,5 @@ inline line_masks masks_neon(const char *text)
 				      vcltq_u8(vsubq_u8(b[3], zero), ten)};
 	return {equal('\n'), equal('-'), equal(' '), equal('V'), bits_neon(digits), equal('\0')};
 }
+
+} // namespace neon

@@ -6,7 +6,13 @@
 
 #include "kernels/masks.h"
 
-inline line_masks masks_sse2(const char *text)
+namespace sse2 {
+
+// What the set lacks, as the plain loops do it.
+using plain::add, plain::blend, plain::bytes, plain::compress, plain::equal, plain::expand, plain::gather_bits,
+	plain::load, plain::pairs_at, plain::splat, plain::store, plain::sub, plain::words_at;
+
+inline line_masks masks(const char *text)
 {
 	// Moved so that '0' to '9' become the ten lowest signed bytes, which
 	// one signed compare then finds.
@@ -28,3 +34,5 @@ inline line_masks masks_sse2(const char *text)
 	}
 	return m;
 }
+
+} // namespace sse2

@@ -57,6 +57,10 @@ struct kernel {
 	// 64 of them neither a newline nor a minus sign, and out must have
 	// line_room.
 	rewritten (*process)(std::string_view text, std::size_t first, std::int64_t most, output &out);
+	// The set's compress and expand of the 64 bytes at from (see
+	// kernels/masks.h) into the 64 at to.
+	void (*compress)(const char *from, std::uint64_t keep, char *to);
+	void (*expand)(const char *from, std::uint64_t into, const char *fill, char *to);
 };
 
 // The kernels this processor runs, the plain loops first, the widest

@@ -2,14 +2,10 @@
 #include "kernels/masks.h"
 
 namespace {
-
-line_masks masks_at(const char *text)
-{
-	return masks_plain(text);
-}
-
+using namespace plain;
 } // namespace
 
 #include "listing/rewrite.h"
 
-extern const kernel kernel_plain{isa::plain, "plain", masks_at, map_here, count_here, rewrite<nullptr>};
+extern const kernel kernel_plain{
+	isa::plain, "plain", masks, map_here, count_here, rewrite<path::lines>, compress_here, expand_here};

@@ -1,7 +1,8 @@
 // The hot loops of a kernel (see kernel.h), built once per instruction
-// set: each kernel_*.cpp first defines masks_at, its set's masks (see
-// kernels/masks.h), then includes this. The masks and the bit
-// instructions that each build may use differ, the rules do not.
+// set: each kernel_*.cpp first makes its set's primitives (see
+// kernels/masks.h) the names used here, then includes this. The
+// primitives and the bit instructions that each build may use differ, the
+// rules do not.
 // Everything here is local to the file, so the builds never mix.
 #pragma once
 
@@ -142,15 +143,11 @@ char *end_line(char *numbers, char *end, std::size_t count)
 	return end + more + 1;
 }
 
-// Where the first character that which picks from the masks stands in
-// [from, to) of line, or to; the 64 characters from each step are read.
-template <typename Which>
-[[gnu::noinline]] std::size_t find(const char *line, std::size_t from, std::size_t to, const Which &which)
+// Where c first stands in [from, to) of line, or to.
+std::size_t find(const char *line, std::size_t from, std::size_t to, char c)
 {
-	for (; from < to; from += 64)
-		if (std::uint64_t found = which(masks_at(line + from)); found != 0)
-			return std::min(from + lowest(found), to);
-	return to;
+	const void *found = from < to ? std::memchr(line + from, c, to - from) : nullptr;
+	return found != nullptr ? static_cast<std::size_t>(static_cast<const char *>(found) - line) : to;
 }
 
 // Writes the rewritten form of the entry line of length characters at
@@ -175,9 +172,8 @@ template <typename Which>
 [[gnu::noinline]] char *put_long_line(char *at, const char *line, std::size_t length, line_masks m)
 {
 	std::uint64_t lead_ends = m.blanks | m.nuls;
-	std::size_t lead = lead_ends != 0
-				   ? lowest(lead_ends)
-				   : find(line, 64, length, [](const line_masks &w) { return w.blanks | w.nuls; });
+	std::size_t lead = lead_ends != 0 ? lowest(lead_ends)
+					  : std::min(find(line, 64, length, ' '), find(line, 64, length, '\0'));
 	char *numbers = start_line(at, line, lead);
 	std::size_t count = 0;
 	at = numbers;
@@ -194,7 +190,7 @@ template <typename Which>
 		}
 		// Taken before this step's references, so that they need not wait
 		// for the end of its loop, which is often mispredicted.
-		line_masks ahead = masks_at(line + from + step);
+		line_masks ahead = masks(line + from + step);
 		at = put_references(at, numbers, line, from, vs, m.digits & within, cut, count);
 		m = ahead;
 	}
@@ -217,27 +213,45 @@ constexpr std::size_t no_line = ~std::size_t{0};
 std::size_t long_line_length(const char *base, std::size_t size, std::size_t done)
 {
 	std::size_t reach = std::min(size, done + max_chunk);
-	std::size_t end = find(base, done + 64, reach, [](const line_masks &w) { return w.newlines; });
+	std::size_t end = find(base, done + 64, reach, '\n');
 	return end == reach ? no_line : end - done;
 }
 
-// The process of a kernel. One that rewrites the short lines of a 64-byte
-// block at once passes that function as whole_lines (see
-// kernel_avx512.cpp); the others pass nullptr, and every line after the
-// first is taken alone.
-//
-// The lines after the first are read through a window of masks of 64
-// characters from a line start, kept for every line whose newline stands
-// in it; a line that runs past it moves the window to its own start. The
-// 64 characters past the text hold no newline and no minus sign, so no
-// line seems to end or begin there. Room is checked once a window, or a
+// The set's compress and expand, as the kernel gives them for tests.
+void compress_here(const char *from, std::uint64_t keep, char *to)
+{
+	store(to, compress(load(from), keep));
+}
+
+void expand_here(const char *from, std::uint64_t into, const char *fill, char *to)
+{
+	store(to, expand(load(from), into, load(fill)));
+}
+
+} // namespace
+
+#include "listing/rewrite_block.h"
+
+namespace {
+
+// How a kernel takes the entry lines after the first: each alone, the
+// reference, or a block at a time (see rewrite_block.h).
+enum class path { lines, blocks };
+
+// The process of a kernel. The lines after the first are read through a
+// window of masks of 64 characters from a line start, kept for every line
+// whose newline stands in it; a line that runs past it moves the window
+// to its own start. On the block path, a block is tried first from each
+// line start, and the window serves the lines it leaves. The 64
+// characters past the text hold no newline and no minus sign, so no line
+// seems to end or begin there. Room is checked once a window, or a
 // block: what the lines within one write, or a line that runs past it,
 // fits in line_room.
-template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
+template <path taken> rewritten rewrite(std::string_view text, std::size_t first, std::int64_t most, output &out)
 {
 	const char *base = text.data();
 	char *at = out.bytes.data() + out.used;
-	line_masks m = masks_at(base);
+	line_masks m = masks(base);
 	bool whole = base[first - 1] == '\n';
 	at = put_line(at, base, first - whole, m);
 	rewritten r{first, 1};
@@ -246,10 +260,10 @@ template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t
 	const char *full = out.bytes.data() + out.bytes.size() - line_room;
 	std::size_t window = 0;
 	while ((base[r.bytes] == '-') & (r.lines != most)) {
-		if constexpr (whole_lines != nullptr) {
+		if constexpr (taken == path::blocks) {
 			if (at > full)
 				break;
-			auto block = whole_lines(at, base + r.bytes, base + text.size(), most - r.lines);
+			auto block = rewrite_block(at, base + r.bytes, base + text.size(), most - r.lines);
 			at = block.at;
 			r = {r.bytes + block.bytes, r.lines + block.lines};
 			if (block.lines != 0)
@@ -262,7 +276,7 @@ template <auto whole_lines> rewritten rewrite(std::string_view text, std::size_t
 				break;
 			window = r.bytes;
 			offset = 0;
-			m = masks_at(base + window);
+			m = masks(base + window);
 			newlines = m.newlines;
 		}
 		std::size_t length = newlines != 0 ? static_cast<std::size_t>(std::countr_zero(newlines))
@@ -280,12 +294,12 @@ void map_here(std::string_view data, const byte_maps &maps)
 {
 	std::size_t whole = data.size() / 64;
 	for (std::size_t w = 0; w < whole; w++) {
-		line_masks m = masks_at(data.data() + 64 * w);
+		line_masks m = masks(data.data() + 64 * w);
 		maps.newlines[w] = m.newlines;
 		maps.dashes[w] = m.dashes;
 	}
 	if (std::size_t rest = data.size() % 64) {
-		line_masks m = masks_at(data.data() + 64 * whole);
+		line_masks m = masks(data.data() + 64 * whole);
 		maps.newlines[whole] = m.newlines & bits_below(rest);
 		maps.dashes[whole] = m.dashes & bits_below(rest);
 	}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <iostream>
 #include <random>
 #include <string>
@@ -64,7 +65,7 @@ TEST(Kernels, MasksAgreeWithThePlainLoop)
 {
 	std::string bytes = random_bytes(11, 1000);
 	for (std::size_t at = 0; at + 64 <= bytes.size(); at++) {
-		line_masks want = masks_plain(bytes.data() + at);
+		line_masks want = plain::masks(bytes.data() + at);
 		for (const kernel *k : kernels()) {
 			line_masks got = k->masks(bytes.data() + at);
 			ASSERT_EQ(std::tie(got.newlines, got.dashes, got.blanks, got.vs, got.digits, got.nuls),
@@ -96,6 +97,33 @@ TEST(Kernels, MapsAndRunsAgreeWithThePlainLoop)
 						<< k->name << " from " << begin;
 				}
 			}
+		}
+	}
+}
+
+// Each kernel's compress and expand must move the bytes as the plain
+// forms do, for masks from empty to full and bytes of every value.
+TEST(Kernels, CompressAndExpandAgreeWithThePlainForms)
+{
+	std::mt19937_64 random(5);
+	std::array<char, 64> bytes{}, fill{};
+	for (int round = 0; round < 2000; round++) {
+		for (std::size_t i = 0; i < 64; i++) {
+			bytes[i] = static_cast<char>(random());
+			fill[i] = static_cast<char>(random());
+		}
+		// Sparse, dense and random masks, and every byte of one lane.
+		std::uint64_t mask = random() & random();
+		mask = round % 3 == 0 ? ~mask : round % 3 == 1 ? mask : random();
+		mask = round < 256 ? std::uint64_t(round) << (8 * (round % 8)) : mask;
+		plain::bytes want_packed = plain::compress(plain::load(bytes.data()), mask);
+		plain::bytes want_placed = plain::expand(plain::load(bytes.data()), mask, plain::load(fill.data()));
+		for (const kernel *k : kernels()) {
+			std::array<char, 64> got{};
+			k->compress(bytes.data(), mask, got.data());
+			ASSERT_EQ(got, want_packed) << k->name << " compress " << std::hex << mask;
+			k->expand(bytes.data(), mask, fill.data(), got.data());
+			ASSERT_EQ(got, want_placed) << k->name << " expand " << std::hex << mask;
 		}
 	}
 }
