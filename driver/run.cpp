@@ -57,11 +57,8 @@ void tally(conversion &c, output &out, output &err)
 	} catch (const run_failed &) {
 		// A listing that breaks in a compressed file may be corrupt data
 		// that the stream's own checks find further on: they name it.
-		// The copy may have met them already.
-		decompressor *unpack = c.copied.unpack.get();
-		int error = c.copied.error;
-		if (unpack != nullptr && (error == not_decompressed || (error == 0 && !decompress_to_end(*unpack))))
-			fail("Could not read file %s: %s\n", c.path, why(*unpack));
+		if (const char *reason = corrupt_data(c.copied))
+			fail("Could not read file %s: %s\n", c.path, reason);
 		throw;
 	}
 	finish(c.tally);

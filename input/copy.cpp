@@ -53,6 +53,11 @@ bool copy_needed(copy &c, const char *path)
 	return true;
 }
 
+namespace {
+
+// Moves the reading of the compressed file at path, from now on without a
+// copy, to offset in its listing: on from where it stands, or again from
+// the start, skipping through bytes of size.
 void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
 {
 	c.dropped = true;
@@ -69,6 +74,8 @@ void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, c
 			break;
 	}
 }
+
+} // namespace
 
 std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 {
@@ -113,4 +120,27 @@ const char *failure_of(const copy &c, int error)
 	default:
 		return std::strerror(error);
 	}
+}
+
+taken read_input(copy *c, int fd, std::int64_t offset, char *bytes, std::size_t size, std::size_t room,
+		 const char *path)
+{
+	if (c == nullptr) {
+		ssize_t n = size > 0 ? read_at(fd, bytes, size, offset) : 0;
+		return n < 0 ? taken{0, errno} : taken{static_cast<std::size_t>(n), 0};
+	}
+	if (c->compressed != format::none && c->read != offset)
+		// A look-ahead, or a reader that starts over, of a compressed file
+		// read without a copy.
+		read_on_from(*c, offset, bytes, room, path);
+	std::size_t n = size > 0 ? copy_more(*c, bytes, size) : 0;
+	return {n, c->error};
+}
+
+const char *corrupt_data(copy &c)
+{
+	// The copy may have met the checks already.
+	if (c.unpack && (c.error == not_decompressed || (c.error == 0 && !decompress_to_end(*c.unpack))))
+		return why(*c.unpack);
+	return nullptr;
 }

@@ -41,16 +41,29 @@ struct copy {
 // decompressor.
 bool copy_needed(copy &c, const char *path);
 
-// Moves the reading of the compressed file at path, from now on without a
-// copy, to offset in its listing: on from where it stands, or again from
-// the start, skipping through bytes of size.
-void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path);
-
 // Reads up to size more bytes of the input into bytes and adds them to
 // the copy; returns how many it added, with error set once the input
 // could not be read or copied: 0 at the end of the input. Once a
 // compressed file's copy is dropped, returns how many it read.
 std::size_t copy_more(copy &c, char *bytes, std::size_t size);
+
+// What one read of the input gave a pass: its bytes, and why the input
+// ends after them, where it does short of its end.
+struct taken {
+	std::size_t bytes;
+	int error;
+};
+
+// Reads up to size bytes of the input at offset into bytes, which hold
+// room: from the file open as fd, or where c is given, in turn, as c is
+// copied. The input is named path in messages.
+taken read_input(copy *c, int fd, std::int64_t offset, char *bytes, std::size_t size, std::size_t room,
+		 const char *path);
+
+// Why a compressed input is corrupt, where its listing broke off before
+// its own checks told: they are run to its end; nullptr where they pass,
+// or it is not compressed, or its reading failed for another reason.
+const char *corrupt_data(copy &c);
 
 // Why a read of c ended short, in words, where error is how the reader
 // took it: c is looked at only for its own failures, which it keeps.

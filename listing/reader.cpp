@@ -1,6 +1,5 @@
 #include "listing/reader.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "input/platform.h"
@@ -33,28 +32,21 @@ void refill(reader &in)
 	if (in.limit - in.offset < static_cast<std::int64_t>(want))
 		want = static_cast<std::size_t>(in.limit - in.offset);
 	in.next_read = std::min(2 * in.next_read, read_size);
-	if (in.in_turn && in.source->compressed != format::none && in.source->read != in.offset)
-		// A look-ahead, or a reader that starts over, of a compressed file
-		// read without a copy.
-		read_on_from(*in.source, in.offset, b.bytes.data() + lands, read_size - lands, in.path);
-	ssize_t n = 0;
-	if (want > 0)
-		n = in.in_turn ? static_cast<ssize_t>(copy_more(*in.source, b.bytes.data() + lands, want))
-			       : read_at(in.fd, b.bytes.data() + lands, want, in.offset);
-	if (n < 0) {
-		in.limit = in.offset;
-		in.error = errno;
-		in.reason = nullptr;
-		n = 0;
-	} else if (in.in_turn && in.source->error != 0) {
-		in.limit = in.offset + n;
-		in.error = in.source->error;
+	taken t = read_input(in.in_turn ? in.source : nullptr,
+			     in.fd,
+			     in.offset,
+			     b.bytes.data() + lands,
+			     want,
+			     read_size - lands,
+			     in.path);
+	if (t.error != 0) {
+		in.limit = in.offset + static_cast<std::int64_t>(t.bytes);
+		in.error = t.error;
 		in.reason = nullptr;
 	}
-	auto got = static_cast<std::size_t>(n);
-	in.end = lands + got;
-	in.offset += n;
-	in.at_end = got == 0 || in.offset == in.limit;
+	in.end = lands + t.bytes;
+	in.offset += static_cast<std::int64_t>(t.bytes);
+	in.at_end = t.bytes == 0 || in.offset == in.limit;
 	kernel_in_use().map_bytes({b.bytes.data(), in.end}, {b.newlines.data(), b.dashes.data()});
 	std::size_t words = bitmap_words(in.end);
 	b.newlines[words] = b.dashes[words] = 0;
