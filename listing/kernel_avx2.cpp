@@ -8,8 +8,9 @@ using namespace avx2;
 
 #include "listing/rewrite.h"
 
-// Each line alone: the block path, its compress and expand made of BMI2's
-// gathering and scattering of bits, measures three times as slow.
+// Each line alone: the block path, with compress and expand made even of
+// BMI2's gathering and scattering of bits, measures three times as slow
+// (see bench/README.md).
 
 extern const kernel kernel_avx2{
 	isa::avx2, "avx2", masks, map_here, count_here, rewrite<path::lines>, compress_here, expand_here};
