@@ -64,8 +64,9 @@ segment_state next_state(segment_state s, segment_event e)
 }
 
 // Changes what the threads wait on under the lock, then wakes those it
-// concerns: the writing thread, the workers, or both.
-constexpr int nobody = 0, writing = 1, working = 2;
+// concerns: the writing thread, the workers that wait for a piece, those
+// that wait for a segment.
+constexpr int nobody = 0, writing = 1, working = 2, taking = 4;
 
 template <typename Change> void change(writer &w, const Change &c)
 {
@@ -78,6 +79,8 @@ template <typename Change> void change(writer &w, const Change &c)
 		w.to_write.notify_one();
 	if ((whom & working) != 0)
 		w.to_work.notify_all();
+	if ((whom & taking) != 0)
+		w.to_take.notify_all();
 }
 
 // The next piece of segment k, once handed in; nothing once it is done
@@ -152,7 +155,7 @@ std::int64_t take_segment(writer &w)
 	std::unique_lock hold(w.lock);
 	std::int64_t k = w.next++;
 	auto in_flight = static_cast<std::int64_t>(w.queues.size());
-	w.to_work.wait(hold, [&] { return w.stop || k < w.head + in_flight; });
+	w.to_take.wait(hold, [&] { return w.stop || k < w.head + in_flight; });
 	return w.stop ? -1 : k;
 }
 
@@ -190,7 +193,10 @@ void change_state(writer &w, std::int64_t k, segment_event e)
 	change(w, [&] {
 		segment_queue &q = queue_of(w, k);
 		q.state = next_state(q.state, e);
-		return writing | working;
+		// No worker waits on a state; the writing thread waits on the
+		// head's alone, and is not woken for its seam: the worker's
+		// pieces, its end, or its want of a piece wake it (see writer.h).
+		return k == w.head && e != segment_event::seam_kept ? writing : nobody;
 	});
 }
 
@@ -228,7 +234,7 @@ void next_segment(writer &w, std::int64_t k)
 	change(w, [&] {
 		queue_of(w, k) = {};
 		w.head = k + 1;
-		return working;
+		return working | taking;
 	});
 }
 
@@ -251,6 +257,6 @@ void stop_writer(writer &w)
 {
 	change(w, [&] {
 		w.stop = true;
-		return writing | working;
+		return writing | working | taking;
 	});
 }

@@ -16,7 +16,10 @@
 //
 // Why nothing waits forever:
 // 1. The writing thread waits only on the head: for its state to move
-//    from working, or for its next piece while it is open.
+//    from working, or for its next piece while it is open. The head's
+//    worker wakes it when it opens the segment itself or ends, hands in
+//    a batch of pieces, or lacks a piece; its seam alone wakes nobody,
+//    as one of those always follows it.
 // 2. The head's worker always gets its pieces: the reserve is left free
 //    for it, and every piece it hands in is written and comes back. A
 //    head that is still working has no piece to give, since none of its
@@ -81,7 +84,8 @@ struct writer {
 	std::vector<piece> pieces;
 	std::mutex lock;
 	std::condition_variable to_write; // the writing thread waits on it
-	std::condition_variable to_work;  // the workers wait on it
+	std::condition_variable to_work;  // workers wait on it for a piece
+	std::condition_variable to_take;  // and for a segment
 	piece *free = nullptr;
 	std::size_t free_count = 0;
 	std::vector<segment_queue> queues; // segment k's is queues[k % size]
