@@ -46,10 +46,13 @@
 #include "listing/passes.h"
 #include "parallel/writer.h"
 
-// Segments are about this long; tests build with small ones, to cross
-// many seams. A file of one segment is not worth the threads.
+// Segments are about this long. Each is one hand-over to the writing
+// thread, which wakes it where the cores are all busy, and its listing
+// should fit the pieces of one thread (pieces_per_thread); tests build
+// with small ones, to cross many seams. A file of one segment is not
+// worth the threads.
 #ifndef VBLOCKS_SEGMENT_SIZE
-#define VBLOCKS_SEGMENT_SIZE (std::int64_t{1} << 20)
+#define VBLOCKS_SEGMENT_SIZE (std::int64_t{2} << 20)
 #endif
 inline constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
 
