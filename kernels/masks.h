@@ -47,15 +47,12 @@ inline std::size_t next_bit(const std::uint64_t *bits, std::size_t from, std::si
 	return to;
 }
 
-// Sixty-four bytes as a set without registers that wide holds them.
-using bytes64 = std::array<char, 64>;
-
 // The plain forms of what a set does to 64 bytes at once: the reference
 // for the others, and how a set does what it has no instruction for.
-// Always inlined, so that no copy built for one set serves another.
 namespace plain {
 
-using bytes = bytes64;
+// Sixty-four bytes as a set without registers that wide holds them.
+using bytes = std::array<char, 64>;
 
 // The masks: the reference for the kernels, and the kernel where there
 // is no other.
@@ -75,6 +72,8 @@ inline line_masks masks(const char *text)
 	return m;
 }
 
+// Those that other sets borrow are always inlined, so that no copy built
+// for one set serves another.
 [[gnu::always_inline]] inline bytes load(const char *at)
 {
 	bytes b;
