@@ -1,8 +1,9 @@
 // The block path of the rewriting (see rewrite.h): the short entry lines
 // of a 64-byte block rewritten at once, and a longer line a step at a
 // time, by moving the bytes each keeps into place with the set's compress
-// and expand (see kernels/masks.h). Built for the sets where that
-// measures faster than taking each line alone.
+// and expand (see kernels/masks.h). Taken by the sets where that
+// measures faster than taking each line alone; inline, so that the
+// others, which build none of it, are not warned of it.
 #pragma once
 
 #include <array>
@@ -25,8 +26,8 @@ struct block_rewritten {
 	std::int64_t lines;
 };
 
-// The bits below n, for n from 1 to 64: a shift, where bits_below takes
-// a test.
+// The bits below n, and how many they are, for n from 1 to 64: a shift,
+// where bits_below takes a test.
 inline std::uint64_t below(std::uint64_t bits, unsigned n)
 {
 	return bits << (64 - n) >> (64 - n);
