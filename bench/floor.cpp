@@ -41,7 +41,8 @@ std::size_t newlines(const char *bytes, std::size_t size)
 			hits = _mm_sub_epi8(hits, _mm_cmpeq_epi8(b, newline));
 		}
 		__m128i sums = _mm_sad_epu8(hits, _mm_setzero_si128());
-		n += static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+		n += static_cast<std::size_t>(_mm_cvtsi128_si64(sums) +
+					      _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
 	}
 #endif
 	for (; i < size; i++)
@@ -70,9 +71,11 @@ std::size_t read_pass(int fd, std::int64_t size, int threads)
 {
 	std::vector<std::size_t> counted(static_cast<std::size_t>(threads));
 	std::vector<std::thread> running;
+	running.reserve(static_cast<std::size_t>(threads));
 	for (int k = 0; k < threads; k++)
 		running.emplace_back([&, k] {
-			counted[static_cast<std::size_t>(k)] = read_share(fd, size * k / threads, size * (k + 1) / threads);
+			counted[static_cast<std::size_t>(k)] =
+				read_share(fd, size * k / threads, size * (k + 1) / threads);
 		});
 	for (std::thread &t : running)
 		t.join();
