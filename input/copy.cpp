@@ -23,6 +23,26 @@ ssize_t read_as_is(copy &c, char *bytes, std::size_t size)
 	return static_cast<ssize_t>(n);
 }
 
+// Moves the reading of the compressed file at path, from now on without a
+// copy, to offset in its listing: on from where it stands, or again from
+// the start, skipping through bytes of size.
+void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
+{
+	c.dropped = true;
+	if (!c.unpack || c.read > offset) {
+		// The old one goes first: two at once may not fit where one does.
+		c.unpack.reset();
+		c.unpack = start_decompressing(c.input, c.compressed, path);
+		c.read = 0;
+		c.error = 0;
+	}
+	while (c.read < offset) {
+		auto want = static_cast<std::size_t>(std::min(offset - c.read, static_cast<std::int64_t>(size)));
+		if (copy_more(c, bytes, want) == 0)
+			break;
+	}
+}
+
 } // namespace
 
 bool copy_needed(copy &c, const char *path)
@@ -52,30 +72,6 @@ bool copy_needed(copy &c, const char *path)
 	c.unpack = start_decompressing(c.input, c.compressed, path, std::move(in_turn));
 	return true;
 }
-
-namespace {
-
-// Moves the reading of the compressed file at path, from now on without a
-// copy, to offset in its listing: on from where it stands, or again from
-// the start, skipping through bytes of size.
-void read_on_from(copy &c, std::int64_t offset, char *bytes, std::size_t size, const char *path)
-{
-	c.dropped = true;
-	if (!c.unpack || c.read > offset) {
-		// The old one goes first: two at once may not fit where one does.
-		c.unpack.reset();
-		c.unpack = start_decompressing(c.input, c.compressed, path);
-		c.read = 0;
-		c.error = 0;
-	}
-	while (c.read < offset) {
-		auto want = static_cast<std::size_t>(std::min(offset - c.read, static_cast<std::int64_t>(size)));
-		if (copy_more(c, bytes, want) == 0)
-			break;
-	}
-}
-
-} // namespace
 
 std::size_t copy_more(copy &c, char *bytes, std::size_t size)
 {
