@@ -7,8 +7,19 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "listing/kernel.h"
+
+// The kernels held to the plain loops: those the processor runs, and the
+// block path over the plain forms (tests/plain_blocks.cpp).
+extern const kernel kernel_plain_blocks;
+inline std::vector<const kernel *> kernels_tested()
+{
+	std::vector<const kernel *> tested(kernels().begin(), kernels().end());
+	tested.push_back(&kernel_plain_blocks);
+	return tested;
+}
 
 using process_function = rewritten (*)(std::string_view, std::size_t, std::int64_t, output &);
 
