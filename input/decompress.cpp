@@ -215,6 +215,9 @@ constexpr library zlib{[](decompressor &d) {
 		       },
 		       inflate_some,
 		       [](decompressor &d) { inflateEnd(&d.z); }};
+constexpr const library *gzip_library = &zlib;
+#else
+constexpr const library *gzip_library = nullptr;
 #endif
 
 #ifdef VBLOCKS_BZIP2
@@ -255,6 +258,9 @@ constexpr library bzip2{[](decompressor &d) {
 			},
 			bunzip_some,
 			[](decompressor &d) { BZ2_bzDecompressEnd(&d.b); }};
+constexpr const library *bzip2_library = &bzip2;
+#else
+constexpr const library *bzip2_library = nullptr;
 #endif
 
 #ifdef VBLOCKS_LZMA
@@ -298,6 +304,9 @@ constexpr library lzma{
 	[](decompressor &d) { return lzma_stream_decoder(&d.x, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK; },
 	unxz_some,
 	[](decompressor &d) { lzma_end(&d.x); }};
+constexpr const library *xz_library = &lzma;
+#else
+constexpr const library *xz_library = nullptr;
 #endif
 
 #ifdef VBLOCKS_ZSTD
@@ -320,6 +329,9 @@ constexpr library zstd{[](decompressor &d) { return (d.zs = ZSTD_createDStream()
 			       return unzstd_some(d, {bytes, size, 0});
 		       },
 		       [](decompressor &d) { ZSTD_freeDStream(d.zs); }};
+constexpr const library *zstd_library = &zstd;
+#else
+constexpr const library *zstd_library = nullptr;
 #endif
 
 // The formats: how each is known, what converts it, and its library
@@ -335,36 +347,10 @@ struct known_format {
 // bzip2's magic number is its whole header: "BZh", a block size from 1
 // to 9, and the start of a block, or of the end of an empty stream.
 constexpr std::array<known_format, 4> formats{{
-#ifdef VBLOCKS_ZLIB
-	{format::gzip, "\x1f\x8b"sv, "gzip", "gzip -dc", &zlib},
-#else
-	{format::gzip, "\x1f\x8b"sv, "gzip", "gzip -dc", nullptr},
-#endif
-#ifdef VBLOCKS_BZIP2
-	{format::bzip2, "BZh"sv, "bzip2", "bzip2 -dc", &bzip2},
-#else
-	{format::bzip2, "BZh"sv, "bzip2", "bzip2 -dc", nullptr},
-#endif
-#ifdef VBLOCKS_LZMA
-	{format::xz,
-	 "\xfd"
-	 "7zXZ\0"sv,
-	 "xz",
-	 "xz -dc",
-	 &lzma},
-#else
-	{format::xz,
-	 "\xfd"
-	 "7zXZ\0"sv,
-	 "xz",
-	 "xz -dc",
-	 nullptr},
-#endif
-#ifdef VBLOCKS_ZSTD
-	{format::zstd, "\x28\xb5\x2f\xfd"sv, "zstd", "zstd -dc", &zstd},
-#else
-	{format::zstd, "\x28\xb5\x2f\xfd"sv, "zstd", "zstd -dc", nullptr},
-#endif
+	{format::gzip, "\x1f\x8b"sv, "gzip", "gzip -dc", gzip_library},
+	{format::bzip2, "BZh"sv, "bzip2", "bzip2 -dc", bzip2_library},
+	{format::xz, "\xfd\x37zXZ\0"sv, "xz", "xz -dc", xz_library},
+	{format::zstd, "\x28\xb5\x2f\xfd"sv, "zstd", "zstd -dc", zstd_library},
 }};
 
 bool bzip2_header(std::string_view data)
