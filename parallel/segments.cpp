@@ -46,14 +46,15 @@ std::int64_t line_start(int fd, std::int64_t at, std::int64_t cap, int &error)
 	return cap;
 }
 
-// Segment k of segments. Both of its ends come from the same search, so
-// that segments never overlap or leave a gap, whatever the file does.
-bounds bound(int fd, std::int64_t segments, std::int64_t k)
+// Segment k of segments of length bytes. Both of its ends come from the
+// same search, so that segments never overlap or leave a gap, whatever
+// the file does.
+bounds bound(int fd, std::int64_t length, std::int64_t segments, std::int64_t k)
 {
 	bounds b;
 	bool last = k + 1 == segments;
-	std::int64_t share_end = last ? no_end : (k + 1) * segment_size;
-	b.from = line_start(fd, k * segment_size, share_end, b.error);
+	std::int64_t share_end = last ? no_end : (k + 1) * length;
+	b.from = line_start(fd, k * length, share_end, b.error);
 	if (b.error != 0 || b.from >= share_end)
 		b.to = b.from;
 	else
@@ -166,6 +167,7 @@ template <typename Pass> struct shared {
 	const output &out; // the calling thread's, whose streams the workers write
 	const output &err;
 	std::vector<slot<Pass>> slots;
+	std::int64_t length; // of a segment
 	// The input: the file, or the copy the calling thread makes, which
 	// has a file descriptor once it has bytes.
 	int input() const
@@ -245,7 +247,7 @@ template <typename Pass> void take_fresh(job<Pass> &j, std::size_t i)
 // its end ends short where the copy does.
 template <typename Pass> bounds bounds_of(shared<Pass> &sh, std::int64_t k, const input_end &known)
 {
-	bounds b = bound(sh.input(), known.segments, k);
+	bounds b = bound(sh.input(), sh.length, known.segments, k);
 	if (sh.model.in_turn && b.to >= known.size) {
 		b.to = known.size;
 		b.error = b.error != 0 ? b.error : known.error;
@@ -312,20 +314,20 @@ template <typename Pass> bool write_in_turn(shared<Pass> &sh, std::int64_t k, se
 }
 
 // Copies a read's worth of input into b, and tells the workers of each
-// segment that the copy now holds with the line start that ends it;
-// false once the input has ended, and with it the segments.
-bool copy_segments(copy &c, buffer &b, arrival &arrived, std::int64_t &ready)
+// segment of length bytes that the copy now holds with the line start
+// that ends it; false once the input has ended, and with it the segments.
+bool copy_segments(copy &c, buffer &b, std::int64_t length, arrival &arrived, std::int64_t &ready)
 {
 	std::size_t n = copy_more(c, b.bytes.data(), read_size);
 	if (n == 0 || c.error != 0 || c.dropped) {
-		std::int64_t segments = c.length / segment_size + 1;
+		std::int64_t segments = c.length / length + 1;
 		tell(arrived, segments, segments, c.length, c.dropped ? copy_dropped : c.error);
 		return false;
 	}
 	std::int64_t start = c.length - static_cast<std::int64_t>(n);
 	std::int64_t before = ready;
 	// A segment ends at the first line start at or after its share's end.
-	for (std::int64_t from; (from = std::max((ready + 1) * segment_size - 1, start)) < c.length; ready++) {
+	for (std::int64_t from; (from = std::max((ready + 1) * length - 1, start)) < c.length; ready++) {
 		auto at = static_cast<std::size_t>(from - start);
 		if (std::memchr(b.bytes.data() + at, '\n', n - at) == nullptr)
 			break;
@@ -367,7 +369,7 @@ template <typename Pass> std::int64_t write_in_order(shared<Pass> &sh, pass_io i
 	std::int64_t ready = 0;
 	std::function<bool()> copy_some;
 	if (growing)
-		copy_some = [&] { return copy_segments(*growing, *io.in.own, sh.arrived, ready); };
+		copy_some = [&] { return copy_segments(*growing, *io.in.own, sh.length, sh.arrived, ready); };
 	std::int64_t end = 0;
 	// Only this thread changes how many segments there are.
 	for (std::int64_t k = 0; k < segments_known(sh.arrived); k++) {
@@ -410,13 +412,14 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, pass_io io, int fd, 
 	flush(io.out);
 	flush(io.err);
 	arrival arrived;
+	std::int64_t length = growing ? segment_size : segment_size_for(size, static_cast<int>(workers.workers.size()));
 	if (!growing) {
-		std::int64_t segments = (size + segment_size - 1) / segment_size;
+		std::int64_t segments = (size + length - 1) / length;
 		tell(arrived, segments, segments, size, 0);
 	}
 	restart(w);
-	shared<Pass> sh{
-		workers, w, arrived, p, fresh, io.in, fd, io.out, io.err, std::vector<slot<Pass>>(w.queues.size())};
+	std::vector<slot<Pass>> slots(w.queues.size());
+	shared<Pass> sh{workers, w, arrived, p, fresh, io.in, fd, io.out, io.err, std::move(slots), length};
 	struct stopping {
 		shared<Pass> &sh;
 		std::vector<std::thread> threads;

@@ -2,7 +2,8 @@
 // output and standard error, and the status, that one thread gives.
 //
 // The file is cut into segments that begin at line starts: segment k
-// begins at the first line start at or after k * segment_size, and is
+// begins at the first line start at or after k times the segment size,
+// and is
 // empty when there is none before the next segment's share; each ends
 // where the next begins, so a longer line belongs to the segment it
 // begins in, and the last reads on to the end of the file as it then is.
@@ -37,6 +38,7 @@
 // the input was and why it ended, if it ended short.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,7 +48,7 @@
 #include "listing/passes.h"
 #include "parallel/writer.h"
 
-// Segments are about this long. Each is one hand-over to the writing
+// Segments are at most this long. Each is one hand-over to the writing
 // thread, which wakes it where the cores are all busy, and its listing
 // should fit the pieces of one thread (pieces_per_thread); tests build
 // with small ones, to cross many seams. A file of one segment is not
@@ -55,6 +57,16 @@
 #define VBLOCKS_SEGMENT_SIZE (std::int64_t{2} << 20)
 #endif
 inline constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
+
+// The segments of a file of size bytes, on threads threads: short enough
+// that each thread takes several, so that the threads end together, but
+// no shorter than 512 KiB, where the hand-overs begin to cost; input of
+// a size not known takes the longest.
+inline std::int64_t segment_size_for(std::int64_t size, int threads)
+{
+	constexpr std::int64_t shortest = std::min<std::int64_t>(segment_size, std::int64_t{512} * 1024);
+	return std::clamp(size / (std::int64_t{16} * threads), shortest, segment_size);
+}
 
 // Past this many threads, the writing and the reading of the file twice
 // over leave the rest waiting.
