@@ -412,6 +412,8 @@ std::int64_t run(pool &workers, Pass &p, const Pass &fresh, pass_io io, int fd, 
 	flush(io.out);
 	flush(io.err);
 	arrival arrived;
+	// Input whose size is not known until it has been read takes the
+	// longest segments.
 	std::int64_t length = growing ? segment_size : segment_size_for(size, static_cast<int>(workers.workers.size()));
 	if (!growing) {
 		std::int64_t segments = (size + length - 1) / length;

@@ -3,9 +3,8 @@
 //
 // The file is cut into segments that begin at line starts: segment k
 // begins at the first line start at or after k times the segment size,
-// and is
-// empty when there is none before the next segment's share; each ends
-// where the next begins, so a longer line belongs to the segment it
+// and is empty when there is none before the next segment's share; each
+// ends where the next begins, so a longer line belongs to the segment it
 // begins in, and the last reads on to the end of the file as it then is.
 //
 // A worker takes the next segment and runs the pass's one loop over it,
@@ -60,8 +59,7 @@ inline constexpr std::int64_t segment_size = VBLOCKS_SEGMENT_SIZE;
 
 // The segments of a file of size bytes, on threads threads: short enough
 // that each thread takes several, so that the threads end together, but
-// no shorter than 512 KiB, where the hand-overs begin to cost; input of
-// a size not known takes the longest.
+// no shorter than 512 KiB, where the hand-overs begin to cost.
 inline std::int64_t segment_size_for(std::int64_t size, int threads)
 {
 	constexpr std::int64_t shortest = std::min<std::int64_t>(segment_size, std::int64_t{512} * 1024);
