@@ -135,7 +135,7 @@ void drop_if_lost(emit_pass &p, output &out, std::size_t mark)
 }
 
 // Takes a chunk of the emit pass, where it stands in io.in.
-void emit_chunk(emit_pass &p, std::string_view c, pass_io io)
+void emit_chunk(emit_pass &p, std::string_view c, pass_io &io)
 {
 	output &out = io.out;
 	switch (classify(c)) {
