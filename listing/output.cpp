@@ -43,7 +43,9 @@ void put_variable_line(output &out, std::int32_t variable, std::int64_t entries)
 void report_unrecognised(output &err, std::string_view chunk)
 {
 	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
-	chunk = chunk.substr(0, std::min(chunk.find('\0'), max_chunk));
+	chunk = chunk.substr(0, max_chunk);
+	if (const void *nul = std::memchr(chunk.data(), '\0', chunk.size()))
+		chunk = chunk.substr(0, static_cast<std::size_t>(static_cast<const char *>(nul) - chunk.data()));
 	if (!has_line_room(err))
 		flush(err);
 	char *at = err.bytes.data() + err.used;
