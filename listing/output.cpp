@@ -44,8 +44,7 @@ void report_unrecognised(output &err, std::string_view chunk)
 {
 	constexpr std::string_view prefix = "trouble: unrecognized input line: ";
 	chunk = chunk.substr(0, max_chunk);
-	if (const void *nul = std::memchr(chunk.data(), '\0', chunk.size()))
-		chunk = chunk.substr(0, static_cast<std::size_t>(static_cast<const char *>(nul) - chunk.data()));
+	chunk = chunk.substr(0, chunk.find('\0'));
 	if (!has_line_room(err))
 		flush(err);
 	char *at = err.bytes.data() + err.used;
